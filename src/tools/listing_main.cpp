@@ -1,0 +1,158 @@
+// tolvane-listing STYLE [FILE]: parses a directory listing the way the client
+// does and prints the entries it keeps, one tab-separated line each:
+//   kind, size, owner, group, permissions (owner, group, other as three
+//   octal digits, e.g. 755), time stamp, name
+// Bytes of the fields that would break the line layout (backslash, tab, CR,
+// LF and other control bytes) are written as C escapes.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "ftp/IpFtpList.h"
+
+namespace {
+
+const char Usage[] =
+    "usage: tolvane-listing STYLE [FILE]\n"
+    "  STYLE  none, unix, dos, multinet or vms\n"
+    "  FILE   listing to parse (standard input when absent)\n"
+    "Prints one line per kept entry: kind, size, owner, group, permissions\n"
+    "(owner, group, other as octal digits), time stamp, name; tab-separated.\n";
+
+bool StyleFromName(const std::string &Name, TIpFtpDirStyle &Style)
+{
+    static const struct { const char *Name; TIpFtpDirStyle Style; } Styles[] = {
+        {"none", dsNone}, {"unix", dsUnix}, {"dos", dsDos}, {"multinet", dsMultiNet}, {"vms", dsVms}};
+    for (const auto &S : Styles)
+        if (Name == S.Name) {
+            Style = S.Style;
+            return true;
+        }
+    return false;
+}
+
+const char *KindName(TIpFtpFileKind Kind)
+{
+    switch (Kind) {
+    case fkFile:
+        return "file";
+    case fkDirectory:
+        return "dir";
+    case fkLink:
+        return "link";
+    default:
+        return "unknown";
+    }
+}
+
+void AppendEscaped(std::string &Out, std::string_view S)
+{
+    static const char Hex[] = "0123456789abcdef";
+    for (char C : S) {
+        const unsigned char U = static_cast<unsigned char>(C);
+        switch (C) {
+        case '\\':
+            Out += "\\\\";
+            break;
+        case '\t':
+            Out += "\\t";
+            break;
+        case '\r':
+            Out += "\\r";
+            break;
+        case '\n':
+            Out += "\\n";
+            break;
+        default:
+            if (U < 0x20 || U == 0x7F) {
+                Out += "\\x";
+                Out += Hex[U >> 4];
+                Out += Hex[U & 15];
+            } else {
+                Out += C;
+            }
+        }
+    }
+}
+
+// The whole of Fd; false with errno set on a read error (a folder, say).
+bool ReadAll(int Fd, std::string &Out)
+{
+    char Buf[65536];
+    for (;;) {
+        const ssize_t Got = ::read(Fd, Buf, sizeof Buf);
+        if (Got == 0)
+            return true;
+        if (Got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        Out.append(Buf, static_cast<std::size_t>(Got));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || argc > 3) {
+        std::cerr << Usage;
+        return 2;
+    }
+    TIpFtpDirStyle Style = dsNone;
+    if (!StyleFromName(argv[1], Style)) {
+        std::cerr << "tolvane-listing: unknown style '" << argv[1]
+                  << "' (expected none, unix, dos, multinet or vms)\n";
+        return 2;
+    }
+
+    std::string Listing;
+    const char *Source = argc == 3 ? argv[2] : "standard input";
+    const int Fd = argc == 3 ? ::open(argv[2], O_RDONLY | O_CLOEXEC) : 0;
+    if (Fd < 0 || !ReadAll(Fd, Listing)) {
+        const int Err = errno;
+        std::cerr << "tolvane-listing: cannot read '" << Source << "': " << std::strerror(Err) << "\n";
+        return 2;
+    }
+    if (Fd != 0)
+        ::close(Fd);
+
+    TIpFtpFileList List;
+    List.ParseListing(Listing, Style);
+
+    std::string Out;
+    for (std::size_t I = 0; I < List.Count(); ++I) {
+        const TIpFtpFileInfo &E = *List.Items(I);
+        Out.clear();
+        Out += KindName(E.FileKind);
+        Out += '\t';
+        Out += std::to_string(E.Size);
+        Out += '\t';
+        AppendEscaped(Out, E.Owner);
+        Out += '\t';
+        AppendEscaped(Out, E.Group);
+        Out += '\t';
+        Out += static_cast<char>('0' + PermissionsOctalDigit(E.OwnerPerms));
+        Out += static_cast<char>('0' + PermissionsOctalDigit(E.GroupPerms));
+        Out += static_cast<char>('0' + PermissionsOctalDigit(E.OtherPerms));
+        Out += '\t';
+        AppendEscaped(Out, E.TimeStamp);
+        Out += '\t';
+        AppendEscaped(Out, E.FileName);
+        Out += '\n';
+        std::fwrite(Out.data(), 1, Out.size(), stdout);
+    }
+    if (std::fflush(stdout) != 0) {
+        std::cerr << "tolvane-listing: error writing standard output\n";
+        return 2;
+    }
+    return 0;
+}
