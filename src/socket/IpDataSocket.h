@@ -1,0 +1,139 @@
+#pragma once
+// The socket object of a connected TCP stream (FTP control and data
+// connections): a fixed receive buffer with a chain of receive filters,
+// delivery as lines, into a stream or as raw blocks, a FIFO send queue that
+// survives partial sends and would-block, byte statistics, an idle timer and
+// an orderly close that drains what the peer already sent.
+
+#include <bitset>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "base/IpStreams.h"
+#include "socket/IpBaseSocket.h"
+
+// One queued send.
+struct TIpSendEntry
+{
+    int32_t Id = 0;
+    TStream *Stream = nullptr;  // not owned; null once the last chunk is loaded
+    std::string Buffer;         // bytes for the wire (after telnet escaping)
+    int32_t Size = 0;
+    int32_t Sent = 0;
+    int32_t PayloadSize = 0;    // caller's bytes that Buffer stands for
+    bool CloseAfter = false;
+    bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
+};
+
+class TIpDataSocket : public TIpBaseSocket
+{
+public:
+    TIpDataSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
+                  const TIpDataInits *Inits, const TIpSocksServerInfo *SocksServer);
+    ~TIpDataSocket() override;
+
+    // --- overrides
+    void StartSocksRequest() override;
+    void HandleClose() override;
+    void HandleRead() override;
+    void HandleTimer(uint32_t ElapsedMs) override;
+    void HandleWrite() override;
+    void Close() override;
+    void Connect(const TSockAddrIn &Addr, const std::string &HostText) override;
+
+    // --- new virtual operations
+    virtual void IdleTimeoutExpired();
+    // Queues bytes (or, with Stream, the stream from its position on) for
+    // sending. Returns 0 when everything went out at once, else the entry's
+    // identifier, reported again by DoSendComplete when it has been sent.
+    virtual int32_t QueueData(const void *Data, int32_t Len, TStream *Stream, bool CloseAfter,
+                              bool Internal, bool Raw);
+    virtual void HandleTelnetSub(const std::string &Text);
+    virtual bool HandleTelnetOption(uint8_t Command, uint8_t Option);
+
+    int32_t PutString(const std::string &Text, bool CloseAfter);
+    int32_t PutStream(TStream *Stream, bool CloseAfter);
+    TIpSockStatRec GetStatistics();
+
+    // --- settings
+    uint32_t FixedLineLength() const { return FFixedLineLength; }
+    void SetFixedLineLength(uint32_t Value);
+    uint32_t IdleCount() const { return FIdleCount; }
+    uint32_t IdleTimeout() const { return FIdleTimeout; }
+    void SetIdleTimeout(uint32_t Value);
+    char LineTermChar() const { return FLineTermChar; }
+    void SetLineTermChar(char Value);
+    TIpLineTerminator LineTerminator() const { return FLineTerminator; }
+    void SetLineTerminator(TIpLineTerminator Value);
+    TIpLogOptionSet LogOptions() const { return FLogOptions; }
+    void SetLogOptions(TIpLogOptionSet Value);
+    TIpReceiveMode ReceiveMode() const { return FReceiveMode; }
+    void SetReceiveMode(TIpReceiveMode Value);
+    TStream *ReceiveStream() const { return FReceiveStream; }
+    void SetReceiveStream(TStream *Value);
+    bool StripLineTerminator() const { return FStripLineTerminator; }
+    void SetStripLineTerminator(bool Value);
+    // OS buffer sizes: tried from Size down by halving while above 1460; a
+    // size the system already gives (or more) is not requested at all.
+    void SetReceiveBufferSize(int32_t Size);
+    void SetSendBufferSize(int32_t Size);
+
+    // --- state
+    uint32_t ReadPos() const { return FReadPos; }
+    uint32_t WritePos() const { return FWritePos; }
+    const std::string &PartialLine() const { return FPartialLine; }
+    size_t SendQueueCount() const { return FSendQueue.size(); }
+    bool Activity() const { return FActivity; }
+    int32_t LastSendId() const { return FLastSendId; }
+    bool Writable() const { return FWritable; }
+
+protected:
+    uint32_t ReadSocket(bool Final);
+    bool Deliver();
+    bool ExtractLine(bool TakeAll);
+    uint32_t FreeSpace() const { return IpReceiveBufferSize - FWritePos; }
+    bool SendNext();
+    bool SendEntry(TIpSendEntry &Entry);
+    void RefillFromStream(TIpSendEntry &Entry);
+    void ClearSendQueue();
+    void ShutdownSend();
+    void AddIdleTime(uint32_t Ms);
+    void ResetIdle();
+    std::string EscapeIac(const void *Data, int32_t Len) const;
+    // Receive filters of the proxy negotiation and the telnet protocol;
+    // each returns the number of bytes left at Bytes.
+    virtual int32_t SocksReply(uint8_t *Bytes, int32_t N);
+    virtual int32_t TelnetFilter(uint8_t *Bytes, int32_t N);
+
+    void LogData(uint32_t Kind, const void *Data, int32_t Len);
+    // Telnet option command received or sent, when loTelnet is set.
+    void LogTelnet(uintptr_t Direction, uint8_t Command, uint8_t Option);
+    bool TrySetBufferSize(int Option, int32_t Size);
+
+    uint32_t FFixedLineLength = IpDefFixedLineLength;
+    uint32_t FIdleCount = 0;
+    uint32_t FIdleTimeout = IpDefIdleTimeout;
+    char FLineTermChar = IpDefLineTermChar;
+    TIpLineTerminator FLineTerminator = IpDefLineTerminator;
+    TIpLogOptionSet FLogOptions = IpDefLogOptions;
+    TObject *FTerminal = nullptr;  // source of terminal type and window size; none in this program
+    TIpReceiveMode FReceiveMode = IpDefReceiveMode;
+    TStream *FReceiveStream = nullptr;
+    bool FStripLineTerminator = IpDefStripLineTerminator;
+    uint8_t FBuffer[IpReceiveBufferSize];
+    uint32_t FReadPos = 0;
+    uint32_t FWritePos = 0;
+    std::string FPartialLine;
+    std::deque<std::unique_ptr<TIpSendEntry>> FSendQueue;
+    TIpSockStatRec FStats;
+    bool FActivity = false;
+    std::string FTelnetPending;
+    int32_t FLastSendId = 0;
+    bool FWritable = false;
+    std::bitset<256> FLocalWilling;
+    std::bitset<256> FLocalEnabled;
+    std::bitset<256> FRemoteWilling;
+    std::bitset<256> FRemoteEnabled;
+};
