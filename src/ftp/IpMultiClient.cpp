@@ -54,8 +54,16 @@ void TIpSocketList::Clear()
 void TIpSocketList::TickSockets(uint32_t Ms)
 {
     std::lock_guard<std::recursive_mutex> G(FLock);
-    for (size_t I = 0; I < FList.size(); ++I)
-        FList[I]->HandleTimer(Ms);
+    // A tick handler may close and release sockets (this one or others):
+    // the round goes over the sockets listed when it began, skipping those
+    // that have left the list or closed meanwhile. The owner keeps released
+    // sockets alive until its dispatch ends.
+    const std::vector<TIpBaseSocket *> Round = FList;
+    for (TIpBaseSocket *Socket : Round) {
+        if (IndexOf(Socket) < 0 || Socket->Closed())
+            continue;
+        Socket->HandleTimer(Ms);
+    }
 }
 
 void TIpSocketList::Delete(int Index)
@@ -66,7 +74,8 @@ void TIpSocketList::Delete(int Index)
     Unhash(Index);
     TIpBaseSocket *Socket = FList[size_t(Index)];
     FList.erase(FList.begin() + Index);
-    delete Socket;
+    if (!FFreeHook || !FFreeHook(Socket))
+        delete Socket;
 }
 
 void TIpSocketList::Unhash(int Index)
@@ -126,6 +135,15 @@ int TIpSocketList::Count()
     return int(FList.size());
 }
 
+int TIpSocketList::IndexOf(TIpBaseSocket *Socket)
+{
+    std::lock_guard<std::recursive_mutex> G(FLock);
+    for (size_t I = 0; I < FList.size(); ++I)
+        if (FList[I] == Socket)
+            return int(I);
+    return -1;
+}
+
 TIpBaseSocket *TIpSocketList::Items(int Index)
 {
     std::lock_guard<std::recursive_mutex> G(FLock);
@@ -138,6 +156,28 @@ TIpBaseSocket *TIpSocketList::Items(int Index)
 TIpMultiSockControl::TIpMultiSockControl(TComponent *AOwner)
     : TIpSockControl(AOwner), FSocketList(std::make_unique<TIpSocketList>())
 {
+    FSocketList->SetFreeHook([this](TIpBaseSocket *Socket) {
+        if (DispatchDepth() == 0)
+            return false;
+        FPendingFree.push_back(Socket);
+        return true;
+    });
+}
+
+void TIpMultiSockControl::DispatchFinished()
+{
+    FreePending();
+    TIpSockControl::DispatchFinished();
+}
+
+void TIpMultiSockControl::FreePending()
+{
+    // Freeing reports nothing (the sockets are closed or are dropped
+    // without events), so nothing can be added while this runs.
+    std::vector<TIpBaseSocket *> Pending;
+    Pending.swap(FPendingFree);
+    for (TIpBaseSocket *Socket : Pending)
+        delete Socket;
 }
 
 TIpMultiSockControl::~TIpMultiSockControl()
@@ -152,6 +192,7 @@ TIpMultiSockControl::~TIpMultiSockControl()
         }
         FSocketList.reset();
     }
+    FreePending();
 }
 
 TSocket TIpMultiSockControl::CreateSocket()
@@ -182,6 +223,7 @@ void TIpMultiSockControl::DoStatus(TSocket Handle, TIpStatusKind Kind, const TIp
 
 void TIpMultiSockControl::TimerElapsed(uint32_t Ms)
 {
+    TDispatchGuard Dispatch(*this);
     if (FSocketList)
         FSocketList->TickSockets(Ms);
     TIpSockControl::TimerElapsed(Ms);
@@ -197,15 +239,31 @@ TIpBaseSocket *TIpMultiSockControl::FindSocket(TSocket Handle, bool MustExist)
 
 void TIpMultiSockControl::CloseAllSockets()
 {
+    TDispatchGuard Dispatch(*this);
     if (FSocketList)
         FSocketList->Clear();
 }
 
 void TIpMultiSockControl::CloseSocket(TSocket Handle)
 {
-    FindSocket(Handle, true)->Close();
-    if (FSocketList)
-        FSocketList->Remove(Handle);
+    TIpBaseSocket *Socket = FindSocket(Handle, true);
+    TDispatchGuard Dispatch(*this);
+    // Removed also when the close raised (a drain into a failing stream);
+    // the object goes, not merely whatever answers to the handle by then.
+    auto RemoveIt = [this, Socket]() {
+        if (!FSocketList)
+            return;
+        const int Index = FSocketList->IndexOf(Socket);
+        if (Index >= 0)
+            FSocketList->Delete(Index);
+    };
+    try {
+        Socket->Close();
+    } catch (...) {
+        RemoveIt();
+        throw;
+    }
+    RemoveIt();
 }
 
 void TIpMultiSockControl::AddSocket(TIpBaseSocket *Socket)
@@ -262,9 +320,17 @@ TSocket TIpCustomMultiClient::CreateSocket()
 TSocket TIpCustomMultiClient::ConnectSocket(const std::string &Address)
 {
     const TSocket Handle = CreateSocket();
-    TSockAddrIn Addr;
-    ResolveAddress(Address, Addr, FDefaultPort);
-    FindSocket(Handle, true)->Connect(Addr, Address);
+    try {
+        TSockAddrIn Addr;
+        ResolveAddress(Address, Addr, FDefaultPort);
+        FindSocket(Handle, true)->Connect(Addr, Address);
+    } catch (...) {
+        // The socket never got anywhere: it goes without close events, and
+        // its descriptor with it.
+        TDispatchGuard Dispatch(*this);
+        FSocketList->Remove(Handle);
+        throw;
+    }
     return Handle;
 }
 

@@ -5,6 +5,7 @@
 // optional SOCKS proxy) and connects them.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,6 +41,13 @@ public:
     static uint32_t HashOf(TSocket Handle) { return uint32_t(Handle) % BucketCount; }
     int Count();
     TIpBaseSocket *Items(int Index);
+    int IndexOf(TIpBaseSocket *Socket);
+
+    // Asked with every socket leaving the list (unhashed and removed
+    // already): true when the hook has taken the socket over and will free
+    // it later, false to have it freed at once.
+    using TFreeHook = std::function<bool(TIpBaseSocket *Socket)>;
+    void SetFreeHook(TFreeHook Hook) { FFreeHook = std::move(Hook); }
 
     void Lock() { FLock.lock(); }
     void Unlock() { FLock.unlock(); }
@@ -48,6 +56,7 @@ private:
     std::vector<TIpBaseSocket *> FList;
     TIpBaseSocket *FBuckets[BucketCount] = {};
     std::recursive_mutex FLock;
+    TFreeHook FFreeHook;
 };
 
 class TIpMultiSockControl : public TIpSockControl
@@ -74,9 +83,15 @@ public:
     void SetSocketReceiveStream(TSocket Handle, TStream *Stream);
 
     TIpSocketList *SocketList() const { return FSocketList.get(); }
+    // Sockets released during a dispatch, freed when it ends.
+    size_t PendingFreeCount() const { return FPendingFree.size(); }
 
 protected:
+    void DispatchFinished() override;
+    void FreePending();
+
     std::unique_ptr<TIpSocketList> FSocketList;
+    std::vector<TIpBaseSocket *> FPendingFree;
 };
 
 class TIpCustomMultiClient : public TIpMultiSockControl

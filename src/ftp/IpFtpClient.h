@@ -1,0 +1,251 @@
+#pragma once
+// The event-driven FTP client: replies on the control connection drive a
+// small state machine and a stack of command lines that wait for the next
+// positive reply; data connections (passive or active) carry listings and
+// file transfers. Nothing blocks: every operation checks the state, sends
+// its first line and returns; replies, socket notifications and timer ticks
+// finish the work from the event loop and report it as events.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ftp/IpFtpDirTree.h"
+#include "ftp/IpFtpProtocol.h"
+#include "ftp/IpMultiClient.h"
+
+enum TIpFtpClientState : uint8_t {
+    stClosed,
+    stLogin,
+    stReady,
+    stDirectory,
+    stRetrieve,
+    stStore,
+    stRename,
+    stCommand
+};
+
+enum TIpFtpStatusCode : uint8_t {
+    fscClose,
+    fscOpen,
+    fscLogin,
+    fscLogout,
+    fscComplete,
+    fscCurrentDir,
+    fscSystem,
+    fscDirList,
+    fscInfo,
+    fscProgress,
+    fscTransferOK,
+    fscTimeout
+};
+
+enum TIpFtpFileType : uint8_t { ftAscii, ftBinary };
+
+// Every value other than rmAppend and rmReplace acts as rmRestart.
+enum TIpFtpRetrieveMode : uint8_t { rmAppend, rmReplace, rmRestart };
+// Every value above smUnique acts as smRestart.
+enum TIpFtpStoreMode : uint8_t { smAppend, smReplace, smUnique, smRestart };
+
+using TIpFtpReplyEvent = std::function<void(TObject *Sender, int ReplyCode, const std::string &Reply)>;
+using TIpFtpStatusEvent =
+    std::function<void(TObject *Sender, TIpFtpStatusCode StatusCode, const std::string &Info)>;
+using TIpFtpErrorEvent = std::function<void(TObject *Sender, int ErrorCode, const std::string &Error)>;
+
+// Messages the client posts to its own window.
+inline constexpr uint32_t CM_IPFTPREPLY = 4764;   // WParam reply code, payload the line
+inline constexpr uint32_t CM_IPFTPSTATUS = 4765;  // WParam status code, payload the info text
+inline constexpr uint32_t CM_IPFTPTIMEOUT = 4767; // optional payload text
+// Work that must not run inside the notification of the socket it concerns
+// (freeing that socket would pull the object out from under its caller).
+inline constexpr uint32_t CM_IPFTPDATATIMEOUT = 4768;  // WParam data socket handle
+inline constexpr uint32_t CM_IPFTPRELEASESOCKET = 4769; // WParam socket handle
+
+inline constexpr int IpFtpCommandStackSize = 128;
+// A listing larger than this is cut: a server must not be able to make the
+// client hold an unbounded listing in memory.
+inline constexpr int64_t IpFtpMaxListingSize = 64LL * 1024 * 1024;
+
+class TIpCustomFtpClient : public TIpCustomMultiClient
+{
+public:
+    explicit TIpCustomFtpClient(TComponent *AOwner = nullptr);
+    ~TIpCustomFtpClient() override;
+
+    // --- control-connection operations (true when started)
+    bool Login(const std::string &Host, const std::string &UserName, const std::string &Password,
+               const std::string &Account = std::string());
+    bool Logout();
+    bool Connected();
+    bool ChangeDir(const std::string &Path);
+    bool CurrentDir();
+    bool QuerySystem();
+    bool Delete(const std::string &FileName);
+    bool Rename(const std::string &OldName, const std::string &NewName);
+    bool SendFtpCommand(const std::string &Command);
+
+    // --- data transfers
+    // Starts a listing ("LIST" or "NLST") of Path (empty: the current
+    // folder). The client calls it itself in stDirectory; called on an idle
+    // client it sets stDirectory; in any other state it raises.
+    void ListDir(const std::string &Path, bool FullList);
+    // The local file is opened (or created) before anything changes: when
+    // that fails the file stream's exception (EIpFOpenError or
+    // EIpFCreateError, naming the file and the system's reason) leaves here,
+    // the state stays stReady and nothing is sent. A replace-download writes
+    // into a temporary file beside LocalFile and renames it over LocalFile
+    // only when the transfer completes.
+    bool Retrieve(const std::string &RemoteFile, const std::string &LocalFile, TIpFtpRetrieveMode Mode,
+                  int64_t RestartAt);
+    bool Store(const std::string &RemoteFile, const std::string &LocalFile, TIpFtpStoreMode Mode,
+               int64_t RestartAt);
+
+    // --- command machinery
+    void SendCommand(const std::string &Line);
+    void PushCommand(const std::string &Line);
+    std::string SendNextCommand();
+    void ProcessReply(const std::string &Text, int Code);
+    virtual void DoFtpError(int Code, const std::string &Text);
+    void PostFtpStatus(TIpFtpStatusCode Code, const std::string &Info);
+    virtual void DoFtpStatus(TIpFtpStatusCode Code, const std::string &Info);
+    void CloseDataSocket();
+    void CleanupTransfer();
+
+    // --- overrides of the socket control
+    void DoError(TSocket Handle, int Code, const std::string &Text) override;
+    void DoIdleTimeout(TSocket Handle, bool &Reset) override;
+    void DoLineReceived(TSocket Handle, const std::string &Text) override;
+    void DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn) override;
+    void SocketAccept(TSocket Handle) override;
+    void WndProc(TIpMessage &Msg) override;
+
+    // --- properties
+    TIpFtpClientState FtpState() const { return FFtpState; }
+    const std::string &Account() const { return FAccount; }
+    void SetAccount(const std::string &Value) { FAccount = Value; }
+    int64_t BytesTransferred() const { return FBytesTransferred; }
+    TIpFtpFileType FileType() const { return FFileType; }
+    void SetFileType(TIpFtpFileType Value) { FFileType = Value; }
+    TIpFtpDirTree *DirectoryTree() const { return FDirectoryTree; }
+    // Stores the reference only; the tree's FtpClient is not touched.
+    void SetDirectoryTree(TIpFtpDirTree *Value);
+    uint32_t IdleTimeout();
+    void SetIdleTimeout(uint32_t Value);
+    const std::string &LocalFileName() const { return FLocalFileName; }
+    const std::string &Password() const { return FPassword; }
+    void SetPassword(const std::string &Value) { FPassword = Value; }
+    bool PassiveMode() const { return FPassiveMode; }
+    // Ignored unless the client is closed, logging in or idle.
+    void SetPassiveMode(bool Value);
+    uint32_t TransferTimeout() const { return FTransferTimeout; }
+    void SetTransferTimeout(uint32_t Value) { FTransferTimeout = Value; }
+    const std::string &RemoteFileName() const { return FRemoteFileName; }
+    const std::string &Host() const { return FHost; }
+    bool LoggedIn() const { return FLoggedIn; }
+    const std::string &UserName() const { return FUserName; }
+
+    TSocket ControlSocket() const { return FControlSocket; }
+    TSocket DataSocket() const { return FDataSocket; }
+    TSocket ListenHandle() const { return FListenHandle; }
+    TIpListenSocket *ListenSocket() const { return FListenSocket.get(); }
+    TStream *TransferStream() const { return FTransferStream.get(); }
+    int CommandCount() const { return FCommandCount; }
+    // The line at Index of the command stack (0 = bottom).
+    const std::string &CommandStackLine(int Index) const { return FCommandStack[Index]; }
+    // The reply being collected or last completed.
+    const std::string &ReplyText() const { return FReplies.Text(); }
+    bool MultiLineReply() const { return FReplies.MultiLine(); }
+
+    // --- events
+    TIpFtpErrorEvent OnFtpError;
+    TIpFtpStatusEvent OnFtpStatus;
+    TNotifyEvent OnFtpConnected;
+    TNotifyEvent OnFtpDisconnected;
+    TIpFtpReplyEvent OnFtpReply;
+    TIpFtpErrorEvent OnFtpLoginError;
+
+protected:
+    void Notification(TComponent *AComponent, TOperation Operation) override;
+
+    virtual void DoFtpReply(int Code, const std::string &Text);
+    virtual void DoFtpLoginError(int Code, const std::string &Text);
+    virtual void DoFtpConnected();
+    virtual void DoFtpDisconnected();
+
+private:
+    void SetState(TIpFtpClientState Value) { FFtpState = Value; }
+    void HandleReplyLine(const std::string &Line, int Code);
+    void SystemReply(const std::string &Text);
+    void ControlStatus(TIpStatusKind Kind);
+    void DataStatus(TIpStatusKind Kind);
+    void DataTimeout(TSocket Handle);
+    // Pushes "PASV" or prepares "PORT", then sends the first line.
+    void OpenDataConnection(char TypeLetter);
+    std::string PreparePortArgument();
+    // Connects the passive data socket; false for a 227 that names no
+    // usable address (or a connect refused at once).
+    bool PassiveReply(const std::string &Text);
+    // A status of the running transfer; dropped on delivery when another
+    // transfer has started meanwhile.
+    void PostTransferStatus(TIpFtpStatusCode Code, const std::string &Info);
+    // Runs a transfer start; on an exception the stack, the state and the
+    // transfer are put back as they were before it.
+    void StartTransfer(const std::function<void()> &Start);
+    void RefreshBytesTransferred();
+    // Moves a finished replace-download over its target.
+    bool CommitDownload(std::string &Error);
+    TStream *ReceiveTarget();
+    // Sends the upload once the data connection is up and the server has
+    // answered the transfer command with 125 or 150.
+    void MaybeStartUpload();
+    void ResetUploadGate();
+
+    std::string FCommandStack[IpFtpCommandStackSize];
+    int FCommandCount = 0;
+    TSocket FControlSocket = INVALID_SOCKET;
+    TSocket FDataSocket = INVALID_SOCKET;
+    TSocket FListenHandle = INVALID_SOCKET;
+    std::unique_ptr<TIpListenSocket> FListenSocket;
+    TIpFtpReplyAssembler FReplies;
+    std::unique_ptr<TStream> FTransferStream;
+    TIpFtpClientState FFtpState = stClosed;
+    std::string FAccount;
+    int64_t FBytesTransferred = 0;
+    TIpFtpFileType FFileType = ftAscii;
+    TIpFtpDirTree *FDirectoryTree = nullptr;
+    TComponent *FDirectoryTreeComponent = nullptr;
+    uint32_t FIdleTimeout = 0;
+    std::string FLocalFileName;
+    std::string FPassword;
+    bool FPassiveMode = false;
+    uint32_t FTransferTimeout = 0;
+    std::string FRemoteFileName;
+    std::string FHost;
+    bool FLoggedIn = false;
+    std::string FUserName;
+
+    // A replace-download writes here first; empty when none is running.
+    std::string FTempFileName;
+    // Whatever arrives on a data connection that has no transfer to feed.
+    std::unique_ptr<TStream> FDiscardStream;
+    bool FTimeoutPosted = false;
+    // Some servers (pyftpdlib) connect the active data connection as soon
+    // as they get PORT, before the transfer command: bytes sent then reach a
+    // server that does not yet know what to do with them.
+    bool FUploadConnected = false;
+    bool FUploadAccepted = false;
+    bool FUploadStarted = false;
+    // The control socket's data logging is off while a PASS line may still
+    // be on its way out.
+    bool FDataLogMuted = false;
+    TIpLogOptionSet FSavedLogOptions;
+    // Counts transfers, so a status posted for one is never applied to the next.
+    uint32_t FTransferSerial = 0;
+};
+
+class TIpFtpClient : public TIpCustomFtpClient
+{
+public:
+    using TIpCustomFtpClient::TIpCustomFtpClient;
+};

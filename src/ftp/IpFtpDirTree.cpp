@@ -1,0 +1,9 @@
+#include "ftp/IpFtpDirTree.h"
+
+#include "ftp/IpFtpClient.h"
+
+TIpFtpDirTree::~TIpFtpDirTree()
+{
+    if (FFtpClient && FFtpClient->DirectoryTree() == this)
+        FFtpClient->SetDirectoryTree(nullptr);
+}

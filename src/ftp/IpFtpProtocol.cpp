@@ -1,0 +1,132 @@
+#include "ftp/IpFtpProtocol.h"
+
+#include <algorithm>
+#include <vector>
+
+std::string ToUnixPath(const std::string &Path)
+{
+    std::string r = Path;
+    std::replace(r.begin(), r.end(), '\\', '/');
+    return r;
+}
+
+std::string ToDosPath(const std::string &Path)
+{
+    std::string r = Path;
+    std::replace(r.begin(), r.end(), '/', '\\');
+    return r;
+}
+
+static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int FtpReplyCode(const std::string &Line)
+{
+    if (Line.size() < 3 || !IsDigit(Line[0]) || !IsDigit(Line[1]) || !IsDigit(Line[2]))
+        return 0;
+    return (Line[0] - '0') * 100 + (Line[1] - '0') * 10 + (Line[2] - '0');
+}
+
+std::string FtpPasvText(const std::string &Reply)
+{
+    std::size_t open = Reply.find('(');
+    std::size_t from = open == std::string::npos ? 0 : open + 1;
+    std::size_t close = Reply.find(')', from);
+    if (close == std::string::npos)
+        return std::string();
+    return Reply.substr(from, close - from);
+}
+
+// A decimal number of 1 to 3 digits in 0..255, surrounding blanks allowed
+// (some servers write "h1, h2, ...").
+static bool ByteField(const std::string &Text, int &Value)
+{
+    std::size_t b = Text.find_first_not_of(' ');
+    std::size_t e = Text.find_last_not_of(' ');
+    if (b == std::string::npos)
+        return false;
+    std::string t = Text.substr(b, e - b + 1);
+    if (t.empty() || t.size() > 3 || !std::all_of(t.begin(), t.end(), IsDigit))
+        return false;
+    Value = std::stoi(t);
+    return Value <= 255;
+}
+
+bool FtpPasvAddress(const std::string &PasvText, std::string &Address)
+{
+    Address.clear();
+    std::vector<int> v;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t comma = PasvText.find(',', start);
+        std::string field = PasvText.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        int n = 0;
+        if (!ByteField(field, n))
+            return false;
+        v.push_back(n);
+        if (comma == std::string::npos)
+            break;
+        if (v.size() == 6)
+            return false;
+        start = comma + 1;
+    }
+    if (v.size() != 6)
+        return false;
+    Address = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
+              std::to_string(v[3]) + ":" + std::to_string(v[4] * 256 + v[5]);
+    return true;
+}
+
+std::string FtpPortArgument(const std::string &DottedAddress, uint16_t Port)
+{
+    std::string r = DottedAddress + "." + std::to_string(Port / 256) + "." + std::to_string(Port % 256);
+    std::replace(r.begin(), r.end(), '.', ',');
+    return r;
+}
+
+std::string FtpQuotedPath(const std::string &Reply)
+{
+    std::size_t first = Reply.find('"');
+    if (first == std::string::npos)
+        return std::string();
+    std::size_t second = Reply.find('"', first + 1);
+    if (second == std::string::npos)
+        return std::string();
+    return Reply.substr(first + 1, second - first - 1);
+}
+
+void TIpFtpReplyAssembler::Reset()
+{
+    FMultiLine = false;
+    FTerminator.clear();
+    FText.clear();
+    FCode = 0;
+    FDropped = 0;
+}
+
+bool TIpFtpReplyAssembler::AddLine(const std::string &Line, int Code)
+{
+    if (FMultiLine) {
+        if (Line.compare(0, FTerminator.size(), FTerminator) != 0) {
+            if (FText.size() + Line.size() <= MaxReplyText)
+                FText += Line;
+            else
+                ++FDropped;
+            return false;
+        }
+        FMultiLine = false;
+        FCode = Code;
+        return true;
+    }
+    FText = Line;
+    FCode = Code;
+    FDropped = 0;
+    // Only a line that starts with a real three-digit code opens a block: a
+    // garbage line with "-" in fourth place would otherwise swallow every
+    // later reply while waiting for a terminator no server ever sends.
+    if (Line.size() >= 4 && Line[3] == '-' && FtpReplyCode(Line) != 0) {
+        FMultiLine = true;
+        FTerminator = Line.substr(0, 3) + " ";
+        return false;
+    }
+    return true;
+}

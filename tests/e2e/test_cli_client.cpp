@@ -1,0 +1,768 @@
+// tolvane-cli as a user runs it: the built binary against real servers
+// (pyftpdlib, vsftpd, microsocks) and against a scripted server for the
+// failures real servers do not produce on demand. Each run gets a hard time
+// limit, so a hanging client fails the test instead of blocking the suite.
+
+#include "support/RealPeers.h"
+#include "support/ScriptedFtpServer.h"
+#include "support/TestPaths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+const std::string kCli = TOLVANE_BINARY_DIR "/src/tools/tolvane-cli";
+
+struct TCliRun
+{
+    int Status = -1; // exit status; -1 when it did not exit normally
+    bool TimedOut = false;
+    std::string Out;
+    std::string Err;
+    double Seconds = 0;
+};
+
+struct TCliRunOptions
+{
+    const char *Password = nullptr; // TOLVANE_PASSWORD; unset when null
+    bool ErrIsTerminal = false;      // standard error on a pseudo-terminal
+    int TimeoutMs = 20000;
+    int InterruptAfterMs = -1;       // sends SIGINT after this long when >= 0
+};
+
+std::string Describe(const TCliRun &R)
+{
+    std::ostringstream S;
+    S << "status " << R.Status << (R.TimedOut ? " (killed after time-out)" : "") << "\n--- stdout\n"
+      << R.Out << "--- stderr\n"
+      << EscapeBytes(R.Err, 4000);
+    return S.str();
+}
+
+// Runs tolvane-cli with Args; stdout and stderr are collected in files (or
+// stderr from a pseudo-terminal). Only posix_spawn runs in the child, which
+// is safe with the scripted peer's thread around.
+TCliRun RunCli(const std::vector<std::string> &Args, const TCliRunOptions &Opt = {})
+{
+    TCliRun R;
+    TTempDir Dir("tolvane-cli-run");
+    const std::string OutPath = Dir.File("out");
+    const std::string ErrPath = Dir.File("err");
+
+    std::vector<std::string> Env;
+    for (char **E = environ; *E; ++E)
+        if (std::strncmp(*E, "TOLVANE_PASSWORD=", 17) != 0)
+            Env.emplace_back(*E);
+    if (Opt.Password)
+        Env.push_back(std::string("TOLVANE_PASSWORD=") + Opt.Password);
+    std::vector<char *> EnvP;
+    for (auto &E : Env)
+        EnvP.push_back(E.data());
+    EnvP.push_back(nullptr);
+
+    std::vector<std::string> ArgStore{kCli};
+    ArgStore.insert(ArgStore.end(), Args.begin(), Args.end());
+    std::vector<char *> ArgV;
+    for (auto &A : ArgStore)
+        ArgV.push_back(A.data());
+    ArgV.push_back(nullptr);
+
+    int Master = -1, Slave = -1;
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&Actions, 1, OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (Opt.ErrIsTerminal && ::openpty(&Master, &Slave, nullptr, nullptr, nullptr) == 0) {
+        ::fcntl(Master, F_SETFD, FD_CLOEXEC);
+        posix_spawn_file_actions_adddup2(&Actions, Slave, 2);
+        posix_spawn_file_actions_addclose(&Actions, Slave);
+    } else {
+        posix_spawn_file_actions_addopen(&Actions, 2, ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+
+    const auto Start = std::chrono::steady_clock::now();
+    pid_t Pid = -1;
+    const int Rc = ::posix_spawn(&Pid, kCli.c_str(), &Actions, nullptr, ArgV.data(), EnvP.data());
+    posix_spawn_file_actions_destroy(&Actions);
+    if (Slave >= 0)
+        ::close(Slave);
+    if (Rc != 0) {
+        R.Err = "posix_spawn failed: " + std::string(std::strerror(Rc));
+        if (Master >= 0)
+            ::close(Master);
+        return R;
+    }
+
+    auto DrainPty = [&](int WaitMs) {
+        if (Master < 0)
+            return;
+        pollfd P{Master, POLLIN, 0};
+        char Buf[4096];
+        while (::poll(&P, 1, WaitMs) > 0) {
+            const ssize_t N = ::read(Master, Buf, sizeof Buf);
+            if (N <= 0)
+                break;
+            R.Err.append(Buf, static_cast<size_t>(N));
+        }
+    };
+
+    int WStatus = 0;
+    bool Interrupted = false;
+    for (;;) {
+        const pid_t W = ::waitpid(Pid, &WStatus, WNOHANG);
+        if (W == Pid)
+            break;
+        const auto Ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start).count();
+        if (Opt.InterruptAfterMs >= 0 && Ms > Opt.InterruptAfterMs && !Interrupted) {
+            ::kill(Pid, SIGINT);
+            Interrupted = true;
+        }
+        if (Ms > Opt.TimeoutMs) {
+            R.TimedOut = true;
+            ::kill(Pid, SIGKILL);
+            ::waitpid(Pid, &WStatus, 0);
+            break;
+        }
+        if (Master >= 0)
+            DrainPty(10);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    R.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    if (Master >= 0) {
+        DrainPty(0);
+        ::close(Master);
+    } else {
+        R.Err = ReadFile(ErrPath);
+    }
+    R.Out = ReadFile(OutPath);
+    if (!R.TimedOut && WIFEXITED(WStatus))
+        R.Status = WEXITSTATUS(WStatus);
+    return R;
+}
+
+std::vector<std::string> Lines(const std::string &Text)
+{
+    std::vector<std::string> Out;
+    std::istringstream S(Text);
+    for (std::string L; std::getline(S, L);)
+        Out.push_back(L);
+    return Out;
+}
+
+std::vector<std::string> Fields(const std::string &Line)
+{
+    std::vector<std::string> Out;
+    size_t Start = 0;
+    for (;;) {
+        const size_t Tab = Line.find('\t', Start);
+        Out.push_back(Line.substr(Start, Tab == std::string::npos ? std::string::npos : Tab - Start));
+        if (Tab == std::string::npos)
+            return Out;
+        Start = Tab + 1;
+    }
+}
+
+// The "ls" line of Name, split into its five fields; empty when absent.
+std::vector<std::string> ListedEntry(const std::string &LsOutput, const std::string &Name)
+{
+    for (const auto &L : Lines(LsOutput)) {
+        auto F = Fields(L);
+        if (F.size() == 5 && F[4] == Name)
+            return F;
+    }
+    return {};
+}
+
+// Failures are reported on exactly one line.
+bool OneLineMessage(const std::string &Err)
+{
+    return !Err.empty() && Err.back() == '\n' && Err.find('\n') == Err.size() - 1;
+}
+
+class CliBinary : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::access(kCli.c_str(), X_OK), 0) << kCli << " is missing: build the tolvane-cli target";
+    }
+};
+
+std::string Target(uint16_t Port)
+{
+    return "127.0.0.1:" + std::to_string(Port);
+}
+
+} // namespace
+
+// Usage errors never touch the network: exit 2, one line, nothing on stdout.
+TEST_F(CliBinary, UsageErrorsExitTwoWithOneLine)
+{
+    const std::string Closed = Target(FreeTcpPort());
+    const std::vector<std::vector<std::string>> Cases = {
+        {},
+        {Closed},
+        {Closed, "fetch", "x"},
+        {"--frobnicate", Closed, "ls"},
+        {"-u"},
+        {"127.0.0.1:0", "ls"},
+        {"127.0.0.1:65536", "ls"},
+        {"127.0.0.1:21x", "ls"},
+        {Closed, "get"},
+        {Closed, "ls", "a", "b"},
+        {Closed, "mv", "only-one"},
+        {Closed, "rm"},
+        {Closed, "chmod", "rwx", "f"},
+        {Closed, "chmod", "12345", "f"},
+        {"--mode", "sideways", Closed, "put", "/etc/hostname"},
+        {"--mode", "unique", Closed, "get", "f"},
+        {"--mode", "append", "--restart-at", "10", Closed, "get", "f"},
+        {"--mode", "restart", Closed, "put", "/etc/hostname"},
+        {"--restart-at", "-1", Closed, "get", "f"},
+        {"--restart-at", "99999999999999999999", Closed, "get", "f"},
+        {"--timeout", "5s", Closed, "ls"},
+        {"--timeout", "4294967296", Closed, "ls"},
+        {"--passive=yes", Closed, "ls"},
+        {"--socks5", "", Closed, "ls"},
+        {"--socks5", "proxy:0", Closed, "ls"},
+        {"--socks4", "a", "--socks5", "b", Closed, "ls"},
+        {"--proxy-user", "u:p", Closed, "ls"},
+        {"--socks5", "127.0.0.1", "--proxy-user", std::string(256, 'u') + ":p", Closed, "ls"},
+        // A line end in anything sent to the server would smuggle in a second command.
+        {Closed, "rm", "a\r\nDELE b"},
+        {Closed, "quote", "NOOP\nDELE b"},
+        {"-u", "bob\r\nDELE x:pw", Closed, "ls"},
+        {Closed, "get", "dir/"},
+    };
+    for (const auto &Args : Cases) {
+        std::string Shown;
+        for (const auto &A : Args)
+            Shown += "[" + A + "] ";
+        TCliRun R = RunCli(Args, {.TimeoutMs = 5000});
+        EXPECT_EQ(R.Status, 2) << Shown << "\n" << Describe(R);
+        EXPECT_TRUE(OneLineMessage(R.Err)) << Shown << "\n" << Describe(R);
+        EXPECT_EQ(R.Err.rfind("tolvane-cli: ", 0), 0u) << Shown << "\n" << Describe(R);
+        EXPECT_TRUE(R.Out.empty()) << Shown << "\n" << Describe(R);
+    }
+
+    TCliRun Help = RunCli({"--help"});
+    EXPECT_EQ(Help.Status, 0) << Describe(Help);
+    EXPECT_EQ(Help.Out.rfind("Usage: tolvane-cli [OPTIONS] HOST[:PORT] OPERATION [ARGS]", 0), 0u);
+    for (const char *Word : {"--socks5", "--proxy-user", "--restart-at", "TOLVANE_PASSWORD", "chmod MODE NAME"})
+        EXPECT_NE(Help.Out.find(Word), std::string::npos) << Word;
+    EXPECT_TRUE(Help.Err.empty());
+    TCliRun Short = RunCli({"-h"});
+    EXPECT_EQ(Short.Status, 0);
+    EXPECT_EQ(Short.Out, Help.Out);
+}
+
+TEST_F(CliBinary, RefusedConnectionShowsTheSocketError)
+{
+    TCliRun R = RunCli({"-u", "bob:pw", Target(FreeTcpPort()), "ls"});
+    EXPECT_EQ(R.Status, 3) << Describe(R);
+    EXPECT_TRUE(OneLineMessage(R.Err)) << Describe(R);
+    EXPECT_NE(R.Err.find("(10061)"), std::string::npos) << Describe(R);
+    EXPECT_TRUE(R.Out.empty());
+}
+
+// put, ls, nlst, get, rm against pyftpdlib in passive mode, comparing the
+// file by checksum at every step; stderr stays silent when it is no terminal.
+TEST_F(CliBinary, PassiveRoundTripWithPyftpdlib)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    TPyFtpdServer Srv;
+    ASSERT_TRUE(Srv.Start());
+    TTempDir Local("tolvane-cli-local");
+    const std::string Source = Local.File("source.bin");
+    const uint64_t Sum = MakeRandomFile(Source, 1024 * 1024 + 1, 7);
+    ASSERT_NE(Sum, 0u);
+    const std::string Host = Target(Srv.Port());
+    const std::vector<std::string> User = {"-u", "tolvane:secret"};
+    auto Cli = [&](std::vector<std::string> Args) {
+        Args.insert(Args.begin(), User.begin(), User.end());
+        return RunCli(Args);
+    };
+
+    TCliRun Put = Cli({Host, "put", Source, "data.bin"});
+    ASSERT_EQ(Put.Status, 0) << Describe(Put);
+    EXPECT_TRUE(Put.Err.empty()) << Describe(Put);
+    EXPECT_TRUE(Put.Out.empty()) << Describe(Put);
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/data.bin"), Sum);
+
+    // Without a remote name the local file's own name is used.
+    TCliRun PutDefault = Cli({Host, "--passive", "put", Source});
+    ASSERT_EQ(PutDefault.Status, 0) << Describe(PutDefault);
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/source.bin"), Sum);
+
+    ASSERT_EQ(::mkdir((Srv.Root() + "/sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(Srv.Root() + "/sub/inner.txt", "x\n"));
+    TCliRun Ls = Cli({Host, "ls"});
+    ASSERT_EQ(Ls.Status, 0) << Describe(Ls);
+    auto Entry = ListedEntry(Ls.Out, "data.bin");
+    ASSERT_EQ(Entry.size(), 5u) << Ls.Out;
+    EXPECT_EQ(Entry[0], "file");
+    EXPECT_EQ(Entry[2], "1048577");
+    EXPECT_EQ(Entry[1].size(), 9u);
+    EXPECT_FALSE(Entry[3].empty());
+    auto Dir = ListedEntry(Ls.Out, "sub");
+    ASSERT_EQ(Dir.size(), 5u) << Ls.Out;
+    EXPECT_EQ(Dir[0], "dir");
+
+    TCliRun LsSub = Cli({Host, "ls", "sub"});
+    ASSERT_EQ(LsSub.Status, 0) << Describe(LsSub);
+    EXPECT_EQ(ListedEntry(LsSub.Out, "inner.txt").size(), 5u) << LsSub.Out;
+    EXPECT_TRUE(ListedEntry(LsSub.Out, "data.bin").empty()) << LsSub.Out;
+
+    TCliRun Nlst = Cli({Host, "nlst"});
+    ASSERT_EQ(Nlst.Status, 0) << Describe(Nlst);
+    auto Names = Lines(Nlst.Out);
+    EXPECT_NE(std::find(Names.begin(), Names.end(), "data.bin"), Names.end()) << Nlst.Out;
+    EXPECT_NE(std::find(Names.begin(), Names.end(), "sub"), Names.end()) << Nlst.Out;
+
+    // LOCAL naming a folder downloads into it under the remote name.
+    TCliRun Get = Cli({Host, "get", "data.bin", Local.Path()});
+    ASSERT_EQ(Get.Status, 0) << Describe(Get);
+    EXPECT_TRUE(Get.Err.empty()) << Describe(Get);
+    EXPECT_EQ(FileChecksum(Local.File("data.bin")), Sum);
+
+    TCliRun GetNamed = Cli({Host, "get", "data.bin", Local.File("copy.bin")});
+    ASSERT_EQ(GetNamed.Status, 0) << Describe(GetNamed);
+    EXPECT_EQ(FileChecksum(Local.File("copy.bin")), Sum);
+
+    TCliRun Rm = Cli({Host, "rm", "data.bin"});
+    ASSERT_EQ(Rm.Status, 0) << Describe(Rm);
+    EXPECT_FALSE(FileExists(Srv.Root() + "/data.bin"));
+    TCliRun After = Cli({Host, "ls"});
+    ASSERT_EQ(After.Status, 0) << Describe(After);
+    EXPECT_TRUE(ListedEntry(After.Out, "data.bin").empty()) << After.Out;
+    EXPECT_EQ(ListedEntry(After.Out, "source.bin").size(), 5u) << After.Out;
+}
+
+// A server that names itself Windows_NT gets its listing read in the DOS
+// style: sizes, folders and names with blanks come out right.
+TEST_F(CliBinary, ListingFollowsTheServersSystemType)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    TPyFtpdOptions Opt;
+    Opt.WindowsStyle = true;
+    TPyFtpdServer Srv(Opt);
+    ASSERT_EQ(::mkdir((Srv.Root() + "/Reports 2024").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(Srv.Root() + "/two words.txt", std::string(12345, 'x')));
+    ASSERT_TRUE(Srv.Start());
+
+    TCliRun Ls = RunCli({"-v", "-u", "tolvane:secret", Target(Srv.Port()), "ls"});
+    ASSERT_EQ(Ls.Status, 0) << Describe(Ls);
+    EXPECT_NE(Ls.Err.find("* Listing style: dos"), std::string::npos) << Describe(Ls);
+    auto File = ListedEntry(Ls.Out, "two words.txt");
+    ASSERT_EQ(File.size(), 5u) << Ls.Out;
+    EXPECT_EQ(File[0], "file");
+    EXPECT_EQ(File[2], "12345");
+    auto Dir = ListedEntry(Ls.Out, "Reports 2024");
+    ASSERT_EQ(Dir.size(), 5u) << Ls.Out;
+    EXPECT_EQ(Dir[0], "dir");
+}
+
+// A refused login, a 550 and other error replies end the run with the
+// server's own text on one line; a failed download leaves nothing behind.
+TEST_F(CliBinary, ServerErrorsAreReportedWithTheReplyText)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    TPyFtpdOptions Opt;
+    Opt.AuthFailedDelayMs = 0;
+    TPyFtpdServer Srv(Opt);
+    ASSERT_TRUE(Srv.Start());
+    const std::string Host = Target(Srv.Port());
+
+    TCliRun Login = RunCli({"-u", "tolvane:wrong", Host, "ls"});
+    EXPECT_EQ(Login.Status, 1) << Describe(Login);
+    EXPECT_TRUE(OneLineMessage(Login.Err)) << Describe(Login);
+    EXPECT_NE(Login.Err.find("530 Authentication failed."), std::string::npos) << Describe(Login);
+    EXPECT_TRUE(Login.Out.empty()) << Describe(Login);
+
+    TTempDir Local("tolvane-cli-local");
+    const std::string Target550 = Local.File("missing.bin");
+    TCliRun Missing = RunCli({"-u", "tolvane:secret", Host, "get", "missing.bin", Target550});
+    EXPECT_EQ(Missing.Status, 1) << Describe(Missing);
+    EXPECT_TRUE(OneLineMessage(Missing.Err)) << Describe(Missing);
+    EXPECT_NE(Missing.Err.find("550 "), std::string::npos) << Describe(Missing);
+    EXPECT_FALSE(FileExists(Target550)) << "a failed download left a local file";
+
+    TCliRun Rm = RunCli({"-u", "tolvane:secret", Host, "rm", "missing.bin"});
+    EXPECT_EQ(Rm.Status, 1) << Describe(Rm);
+    EXPECT_NE(Rm.Err.find("550 "), std::string::npos) << Describe(Rm);
+
+    TCliRun Mv = RunCli({"-u", "tolvane:secret", Host, "mv", "missing.bin", "other.bin"});
+    EXPECT_EQ(Mv.Status, 1) << Describe(Mv);
+    EXPECT_NE(Mv.Err.find("550 "), std::string::npos) << Describe(Mv);
+
+    TCliRun Quote = RunCli({"-u", "tolvane:secret", Host, "quote", "XNOSUCH"});
+    EXPECT_EQ(Quote.Status, 1) << Describe(Quote);
+    EXPECT_NE(Quote.Err.find("500 "), std::string::npos) << Describe(Quote);
+
+    // A download target that cannot be created: a local error, nothing left behind.
+    TCliRun NoFolder = RunCli({"-u", "tolvane:secret", Host, "get", "missing.bin", Local.File("no/such/x")});
+    EXPECT_EQ(NoFolder.Status, 5) << Describe(NoFolder);
+    EXPECT_TRUE(OneLineMessage(NoFolder.Err)) << Describe(NoFolder);
+    EXPECT_FALSE(FileExists(Local.File("no")));
+
+    // A local file that cannot be read is refused before any connection.
+    TCliRun Put = RunCli({"-u", "tolvane:secret", Host, "put", Local.File("absent")});
+    EXPECT_EQ(Put.Status, 5) << Describe(Put);
+    EXPECT_TRUE(OneLineMessage(Put.Err)) << Describe(Put);
+}
+
+// The verbose trace shows commands and replies in wire order, never the
+// password; the password may come from TOLVANE_PASSWORD; quote prints the
+// whole reply.
+TEST_F(CliBinary, VerboseTraceMasksThePassword)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    TPyFtpdOptions Opt;
+    Opt.AuthFailedDelayMs = 0;
+    TPyFtpdServer Srv(Opt);
+    ASSERT_TRUE(Srv.Start());
+    const std::string Host = Target(Srv.Port());
+
+    TCliRun R = RunCli({"-v", "-u", "tolvane", Host, "quote", "NOOP"}, {.Password = "secret"});
+    ASSERT_EQ(R.Status, 0) << Describe(R);
+    EXPECT_EQ(R.Err.find("secret"), std::string::npos) << Describe(R);
+    const size_t User = R.Err.find("> USER tolvane\n");
+    const size_t Pass = R.Err.find("> PASS ****\n");
+    const size_t Ok = R.Err.find("< 230 ");
+    const size_t Noop = R.Err.find("> NOOP\n");
+    const size_t Quit = R.Err.find("> QUIT\n");
+    ASSERT_NE(User, std::string::npos) << Describe(R);
+    ASSERT_NE(Pass, std::string::npos) << Describe(R);
+    ASSERT_NE(Ok, std::string::npos) << Describe(R);
+    ASSERT_NE(Noop, std::string::npos) << Describe(R);
+    ASSERT_NE(Quit, std::string::npos) << Describe(R);
+    EXPECT_LT(User, Pass);
+    EXPECT_LT(Pass, Ok);
+    EXPECT_LT(Ok, Noop);
+    EXPECT_LT(Noop, Quit);
+    EXPECT_EQ(R.Out.rfind("200 ", 0), 0u) << Describe(R);
+
+    // The environment supplies no password when -u carries one.
+    TCliRun Explicit = RunCli({"-u", "tolvane:wrong", Host, "quote", "NOOP"}, {.Password = "secret"});
+    EXPECT_EQ(Explicit.Status, 1) << Describe(Explicit);
+
+    // QUIT by hand: the server's goodbye is the answer, not a dropped connection.
+    TCliRun ByHand = RunCli({"-u", "tolvane:secret", Host, "quote", "QUIT"});
+    EXPECT_EQ(ByHand.Status, 0) << Describe(ByHand);
+    EXPECT_EQ(ByHand.Out.rfind("221 ", 0), 0u) << Describe(ByHand);
+
+    // A multi-line reply comes out whole, closing line included.
+    TCliRun Help = RunCli({"-u", "tolvane:secret", Host, "quote", "HELP"});
+    ASSERT_EQ(Help.Status, 0) << Describe(Help);
+    auto HelpLines = Lines(Help.Out);
+    ASSERT_GE(HelpLines.size(), 3u) << Help.Out;
+    EXPECT_EQ(HelpLines.front().substr(0, 4), "214-");
+    EXPECT_EQ(HelpLines.back().substr(0, 4), "214 ");
+}
+
+// The progress line appears only on a terminal, and ends at 100 %.
+TEST_F(CliBinary, ProgressLineOnlyOnATerminal)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    TPyFtpdServer Srv;
+    ASSERT_TRUE(Srv.Start());
+    TTempDir Local("tolvane-cli-local");
+    const std::string Source = Local.File("p.bin");
+    ASSERT_NE(MakeRandomFile(Source, 3 * 1024 * 1024, 3), 0u);
+    const std::string Host = Target(Srv.Port());
+
+    TCliRun Tty = RunCli({"-u", "tolvane:secret", Host, "put", Source}, {.ErrIsTerminal = true});
+    ASSERT_EQ(Tty.Status, 0) << Describe(Tty);
+    EXPECT_NE(Tty.Err.find("3.0 MiB of 3.0 MiB  100%"), std::string::npos) << Describe(Tty);
+    EXPECT_NE(Tty.Err.find("MB/s"), std::string::npos) << Describe(Tty);
+    EXPECT_EQ(Tty.Err.front(), '\r') << Describe(Tty);
+
+    TCliRun Pipe = RunCli({"-u", "tolvane:secret", Host, "get", "p.bin", Local.File("back.bin")});
+    ASSERT_EQ(Pipe.Status, 0) << Describe(Pipe);
+    EXPECT_TRUE(Pipe.Err.empty()) << Describe(Pipe);
+    EXPECT_EQ(FileChecksum(Local.File("back.bin")), FileChecksum(Source));
+}
+
+// vsftpd in active and in passive mode: the wire log proves which mode ran;
+// chmod goes out as SITE CHMOD and reads back from the listing; mv and the
+// append and restart modes move the right bytes.
+TEST_F(CliBinary, ActiveAndPassiveWithVsftpd)
+{
+    if (!TVsftpdServer::Available())
+        GTEST_SKIP() << TVsftpdServer::Missing();
+    TVsftpdServer Srv;
+    ASSERT_TRUE(Srv.Start());
+    TTempDir Local("tolvane-cli-local");
+    const std::string Source = Local.File("v.bin");
+    const uint64_t Sum = MakeRandomFile(Source, 1460 * 700 + 3, 11);
+    ASSERT_NE(Sum, 0u);
+    const std::string Host = Target(Srv.Port());
+    const std::string User = std::string(TVsftpdServer::User()) + ":" + TVsftpdServer::Password();
+    auto Cli = [&](std::vector<std::string> Args) {
+        Args.insert(Args.begin(), {"-u", User});
+        return RunCli(Args);
+    };
+
+    TCliRun Put = Cli({"--active", Host, "put", Source, "active.bin"});
+    ASSERT_EQ(Put.Status, 0) << Describe(Put) << Srv.Log();
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/active.bin"), Sum);
+    TCliRun Get = Cli({"--active", Host, "get", "active.bin", Local.File("active.back")});
+    ASSERT_EQ(Get.Status, 0) << Describe(Get) << Srv.Log();
+    EXPECT_EQ(FileChecksum(Local.File("active.back")), Sum);
+    TCliRun LsActive = Cli({"--active", Host, "ls"});
+    ASSERT_EQ(LsActive.Status, 0) << Describe(LsActive);
+    EXPECT_EQ(ListedEntry(LsActive.Out, "active.bin").at(2), std::to_string(1460 * 700 + 3)) << LsActive.Out;
+    std::string Wire = Srv.WireLog();
+    EXPECT_NE(Wire.find("\"PORT 127,0,0,1,"), std::string::npos) << Wire;
+    EXPECT_EQ(Wire.find("\"PASV\""), std::string::npos) << Wire;
+
+    TCliRun PutPassive = Cli({"--active", "--passive", Host, "put", Source, "passive.bin"});
+    ASSERT_EQ(PutPassive.Status, 0) << Describe(PutPassive);
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/passive.bin"), Sum);
+    EXPECT_NE(Srv.WireLog().find("\"PASV\""), std::string::npos);
+
+    TCliRun Chmod = Cli({Host, "chmod", "640", "passive.bin"});
+    ASSERT_EQ(Chmod.Status, 0) << Describe(Chmod);
+    EXPECT_NE(Srv.WireLog().find("\"SITE CHMOD 640 passive.bin\""), std::string::npos);
+    TCliRun Ls = Cli({Host, "ls"});
+    ASSERT_EQ(Ls.Status, 0) << Describe(Ls);
+    auto Entry = ListedEntry(Ls.Out, "passive.bin");
+    ASSERT_EQ(Entry.size(), 5u) << Ls.Out;
+    EXPECT_EQ(Entry[1], "rw-r-----");
+
+    TCliRun Mv = Cli({Host, "mv", "passive.bin", "renamed.bin"});
+    ASSERT_EQ(Mv.Status, 0) << Describe(Mv);
+    EXPECT_FALSE(FileExists(Srv.Root() + "/passive.bin"));
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/renamed.bin"), Sum);
+
+    // Upload the first part, then the rest with a restart at that offset.
+    const std::string Content = ReadFile(Source);
+    const size_t Half = Content.size() / 2;
+    ASSERT_TRUE(WriteFile(Local.File("half.bin"), Content.substr(0, Half)));
+    ASSERT_EQ(Cli({Host, "put", Local.File("half.bin"), "restart.bin"}).Status, 0);
+    TCliRun Restart = Cli({Host, "--restart-at", std::to_string(Half), "put", Source, "restart.bin"});
+    ASSERT_EQ(Restart.Status, 0) << Describe(Restart);
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/restart.bin"), Sum);
+
+    // Download: resume a partial local copy where it ends.
+    ASSERT_TRUE(WriteFile(Local.File("resume.bin"), Content.substr(0, Half + 5)));
+    TCliRun Resume = Cli({Host, "--mode", "restart", "get", "renamed.bin", Local.File("resume.bin")});
+    ASSERT_EQ(Resume.Status, 0) << Describe(Resume);
+    EXPECT_EQ(FileChecksum(Local.File("resume.bin")), Sum);
+    EXPECT_NE(Srv.WireLog().find("\"REST " + std::to_string(Half + 5) + "\""), std::string::npos);
+
+    // Unique never overwrites: the server picks a new name.
+    TCliRun Unique = Cli({Host, "--mode", "unique", "put", Local.File("half.bin"), "renamed.bin"});
+    ASSERT_EQ(Unique.Status, 0) << Describe(Unique);
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/renamed.bin"), Sum);
+    EXPECT_NE(Srv.WireLog().find("\"STOU"), std::string::npos);
+
+    // Append adds the whole file to the remote one.
+    TCliRun Append = Cli({Host, "--mode", "append", "put", Local.File("half.bin"), "half-twice.bin"});
+    ASSERT_EQ(Append.Status, 0) << Describe(Append);
+    ASSERT_EQ(Cli({Host, "--mode", "append", "put", Local.File("half.bin"), "half-twice.bin"}).Status, 0);
+    EXPECT_EQ(ReadFile(Srv.Root() + "/half-twice.bin"), Content.substr(0, Half) + Content.substr(0, Half));
+}
+
+// Failures a real server does not produce on demand, from a scripted one.
+TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
+{
+    {
+        // The data connection stalls: the transfer time-out ends the run.
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw")
+            .Reply("TYPE I", "200 ok")
+            .ExpectPasv()
+            .Expect("RETR f.bin")
+            .Send("150 go")
+            .AcceptData()
+            .SendData("abc")
+            .Pause(2500);
+        TTempDir Local("tolvane-cli-local");
+        TCliRun R = RunCli({"-u", "bob:pw", "--timeout", "300", Target(Srv.Port()), "get", "f.bin",
+                            Local.File("f.bin")});
+        EXPECT_EQ(R.Status, 4) << Describe(R);
+        EXPECT_EQ(R.Err, "tolvane-cli: Transfer timed out\n") << Describe(R);
+        EXPECT_LT(R.Seconds, 5.0) << Describe(R);
+    }
+    {
+        // Ctrl-C in the middle of a download: the existing local file is
+        // kept as it was and no partial file is left beside it.
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw")
+            .Reply("TYPE I", "200 ok")
+            .ExpectPasv()
+            .Expect("RETR f.bin")
+            .Send("150 go")
+            .AcceptData()
+            .SendData(std::string(100000, 'n'))
+            .Pause(2500);
+        TTempDir Local("tolvane-cli-local");
+        ASSERT_TRUE(WriteFile(Local.File("f.bin"), "old content"));
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "get", "f.bin", Local.File("f.bin")},
+                           {.InterruptAfterMs = 700});
+        EXPECT_EQ(R.Status, 130) << Describe(R);
+        EXPECT_EQ(R.Err, "tolvane-cli: interrupted\n") << Describe(R);
+        EXPECT_EQ(ReadFile(Local.File("f.bin")), "old content");
+        DIR *D = ::opendir(Local.Path().c_str());
+        ASSERT_NE(D, nullptr);
+        int Entries = 0;
+        while (dirent *E = ::readdir(D))
+            Entries += std::strcmp(E->d_name, ".") != 0 && std::strcmp(E->d_name, "..") != 0;
+        ::closedir(D);
+        EXPECT_EQ(Entries, 1) << "files left beside the download target";
+    }
+    {
+        // No reply at all after the login: the same limit applies.
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw").Expect("PWD").Pause(2500);
+        TCliRun R = RunCli({"-u", "bob:pw", "--timeout", "300", Target(Srv.Port()), "quote", "PWD"});
+        EXPECT_EQ(R.Status, 4) << Describe(R);
+        EXPECT_TRUE(OneLineMessage(R.Err)) << Describe(R);
+        EXPECT_LT(R.Seconds, 5.0) << Describe(R);
+    }
+    {
+        // The data arrives whole but the control connection drops before the
+        // server confirms it: that is no success.
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw")
+            .Reply("TYPE I", "200 ok")
+            .ExpectPasv()
+            .Expect("RETR f.bin")
+            .Send("150 go")
+            .AcceptData()
+            .SendData("all of it")
+            .CloseData()
+            .Close();
+        TTempDir Local("tolvane-cli-local");
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "get", "f.bin", Local.File("f.bin")});
+        EXPECT_EQ(R.Status, 3) << Describe(R);
+        EXPECT_TRUE(OneLineMessage(R.Err)) << Describe(R);
+    }
+    {
+        // 421 carries no error event; its text still ends the run.
+        TScriptedFtpServer Srv;
+        Srv.Send("421 Too many users, try later").Close();
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "ls"});
+        EXPECT_EQ(R.Status, 1) << Describe(R);
+        EXPECT_EQ(R.Err, "tolvane-cli: 421 Too many users, try later\n") << Describe(R);
+    }
+    {
+        // Hostile reply text reaches the terminal escaped, on one line.
+        TScriptedFtpServer Srv;
+        const char Hostile[] = "550 no\x1b[2J\x07 way\0!\xff\r\n";
+        Srv.Login("bob", "pw")
+            .Expect("DELE x")
+            .SendRaw(std::string(Hostile, sizeof Hostile - 1))
+            .Expect("QUIT")
+            .Send("221 Bye");
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "rm", "x"});
+        EXPECT_EQ(R.Status, 1) << Describe(R);
+        EXPECT_TRUE(OneLineMessage(R.Err)) << Describe(R);
+        EXPECT_EQ(R.Err.find('\x1b'), std::string::npos) << Describe(R);
+        EXPECT_NE(R.Err.find("550 no\\x1b[2J\\x07 way"), std::string::npos) << Describe(R);
+    }
+}
+
+// Through microsocks (SOCKS 5 with user name and password): listing and a
+// download work; a wrong proxy password and a refused target fail cleanly
+// with the proxy's answer instead of hanging.
+TEST_F(CliBinary, ThroughSocks5Proxy)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    if (!TMicrosocksProxy::Available())
+        GTEST_SKIP() << TMicrosocksProxy::Missing();
+    TPyFtpdServer Srv;
+    ASSERT_TRUE(Srv.Start());
+    TMicrosocksProxy Proxy("puser", "ppass");
+    ASSERT_TRUE(Proxy.Start());
+    const uint64_t Sum = MakeRandomFile(Srv.Root() + "/s.bin", 200000, 5);
+    TTempDir Local("tolvane-cli-local");
+    const std::vector<std::string> Base = {"-u", "tolvane:secret", "--socks5", Target(Proxy.Port()),
+                                           "--proxy-user", "puser:ppass"};
+    auto Cli = [&](std::vector<std::string> Args, std::vector<std::string> Head) {
+        Head.insert(Head.end(), Args.begin(), Args.end());
+        return RunCli(Head, {.TimeoutMs = 10000});
+    };
+
+    TCliRun Ls = Cli({Target(Srv.Port()), "ls"}, Base);
+    ASSERT_EQ(Ls.Status, 0) << Describe(Ls) << Proxy.Log();
+    EXPECT_EQ(ListedEntry(Ls.Out, "s.bin").size(), 5u) << Ls.Out;
+    TCliRun Get = Cli({Target(Srv.Port()), "get", "s.bin", Local.File("s.bin")}, Base);
+    ASSERT_EQ(Get.Status, 0) << Describe(Get) << Proxy.Log();
+    EXPECT_EQ(FileChecksum(Local.File("s.bin")), Sum);
+
+    TCliRun BadPassword = RunCli({"-u", "tolvane:secret", "--socks5", Target(Proxy.Port()), "--proxy-user",
+                                  "puser:wrong", Target(Srv.Port()), "ls"},
+                                 {.TimeoutMs = 10000});
+    EXPECT_FALSE(BadPassword.TimedOut) << Describe(BadPassword);
+    EXPECT_EQ(BadPassword.Status, 3) << Describe(BadPassword);
+    EXPECT_TRUE(OneLineMessage(BadPassword.Err)) << Describe(BadPassword);
+
+    // The proxy cannot reach the target: its refusal code is shown.
+    TCliRun Refused = Cli({Target(FreeTcpPort()), "ls"}, Base);
+    EXPECT_EQ(Refused.Status, 3) << Describe(Refused);
+    EXPECT_NE(Refused.Err.find("SOCKS request refused - "), std::string::npos) << Describe(Refused);
+}
+
+// dante speaks SOCKS 4 and 4A as well: the version options reach the wire.
+TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
+{
+    if (!TPyFtpdServer::Available())
+        GTEST_SKIP() << TPyFtpdServer::Missing();
+    if (!TDanteProxy::Available())
+        GTEST_SKIP() << TDanteProxy::Missing();
+    TPyFtpdServer Srv;
+    ASSERT_TRUE(Srv.Start());
+    TDanteProxy Proxy;
+    ASSERT_TRUE(Proxy.Start());
+    ASSERT_TRUE(WriteFile(Srv.Root() + "/four.txt", "via socks 4\n"));
+    for (const char *Option : {"--socks4", "--socks4a"}) {
+        TCliRun Ls = RunCli({"-u", "tolvane:secret", Option, Target(Proxy.Port()), Target(Srv.Port()), "ls"},
+                            {.TimeoutMs = 10000});
+        ASSERT_EQ(Ls.Status, 0) << Option << "\n" << Describe(Ls) << Proxy.Log();
+        EXPECT_EQ(ListedEntry(Ls.Out, "four.txt").size(), 5u) << Ls.Out;
+    }
+    // The option is no decoration: without a proxy at that address there is
+    // no connection.
+    TCliRun NoProxy = RunCli({"-u", "tolvane:secret", "--socks4", Target(FreeTcpPort()), Target(Srv.Port()), "ls"},
+                             {.TimeoutMs = 10000});
+    EXPECT_EQ(NoProxy.Status, 3) << Describe(NoProxy);
+    // A SOCKS 5 only proxy does not understand version 4.
+    if (TMicrosocksProxy::Available()) {
+        TMicrosocksProxy Five;
+        ASSERT_TRUE(Five.Start());
+        TCliRun Wrong = RunCli({"-u", "tolvane:secret", "--socks4", Target(Five.Port()), Target(Srv.Port()), "ls"},
+                               {.TimeoutMs = 10000});
+        EXPECT_FALSE(Wrong.TimedOut) << Describe(Wrong);
+        EXPECT_NE(Wrong.Status, 0) << Describe(Wrong);
+    }
+}
