@@ -399,6 +399,7 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
     case CM_IPFTPTIMEOUT:
     case CM_IPFTPDATATIMEOUT:
     case CM_IPFTPRELEASESOCKET:
+    case CM_IPFTPDATAFAILED:
         break;
     default:
         TIpCustomMultiClient::WndProc(Msg);
@@ -426,6 +427,10 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
             break;
         case CM_IPFTPDATATIMEOUT:
             DataTimeout(static_cast<TSocket>(Msg.WParam));
+            break;
+        case CM_IPFTPDATAFAILED:
+            if (static_cast<uint32_t>(Msg.LParam) == FTransferSerial)
+                DataFailed();
             break;
         case CM_IPFTPRELEASESOCKET: {
             // Only the very object the message was posted for.
@@ -479,6 +484,11 @@ void TIpCustomFtpClient::ControlStatus(TIpStatusKind Kind)
 
 void TIpCustomFtpClient::DoError(TSocket Handle, int Code, const std::string &Text)
 {
+    // A data connection that breaks (a reset) has not delivered the whole
+    // file: its close must not be taken for a completed transfer.
+    if (Handle == FDataSocket && FDataSocket != INVALID_SOCKET &&
+        (FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory))
+        FDataFailed = true;
     if (FFtpState != stLogin) {
         TIpCustomMultiClient::DoError(Handle, Code, Text);
         return;

@@ -61,6 +61,7 @@ inline constexpr uint32_t CM_IPFTPTIMEOUT = 4767; // optional payload text
 // (freeing that socket would pull the object out from under its caller).
 inline constexpr uint32_t CM_IPFTPDATATIMEOUT = 4768;  // WParam data socket handle
 inline constexpr uint32_t CM_IPFTPRELEASESOCKET = 4769; // WParam socket handle
+inline constexpr uint32_t CM_IPFTPDATAFAILED = 4770;    // LParam transfer serial
 
 inline constexpr int IpFtpCommandStackSize = 128;
 // A listing larger than this is cut: a server must not be able to make the
@@ -180,6 +181,7 @@ private:
     void ControlStatus(TIpStatusKind Kind);
     void DataStatus(TIpStatusKind Kind);
     void DataTimeout(TSocket Handle);
+    void DataFailed();
     // Pushes "PASV" or prepares "PORT", then sends the first line.
     void OpenDataConnection(char TypeLetter);
     std::string PreparePortArgument();
@@ -230,6 +232,7 @@ private:
     // Whatever arrives on a data connection that has no transfer to feed.
     std::unique_ptr<TStream> FDiscardStream;
     bool FTimeoutPosted = false;
+    bool FDataFailed = false; // the data connection reported an error (a reset)
     // Some servers (pyftpdlib) connect the active data connection as soon
     // as they get PORT, before the transfer command: bytes sent then reach a
     // server that does not yet know what to do with them.

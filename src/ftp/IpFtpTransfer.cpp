@@ -118,6 +118,7 @@ bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
     }
     FDataSocket = Handle;
     FTimeoutPosted = false;
+    FDataFailed = false;
     FUploadConnected = false;
     FUploadStarted = false;
     if (Handle != INVALID_SOCKET)
@@ -160,6 +161,7 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
     AddSocket(Socket.release());
     FDataSocket = Accepted;
     FTimeoutPosted = false;
+    FDataFailed = false;
     FUploadConnected = false;
     FUploadStarted = false;
     SetSocketIdleTimeout(Accepted, FTransferTimeout);
@@ -210,7 +212,11 @@ void TIpCustomFtpClient::DataStatus(TIpStatusKind Kind)
         }
         break;
     case skClose:
-        if (FFtpState == stDirectory) {
+        if (FDataFailed) {
+            // The error has been reported already; the transfer ends without
+            // a completion status and a replace-download keeps the old file.
+            PostMessage(CM_IPFTPDATAFAILED, 0, static_cast<intptr_t>(FTransferSerial));
+        } else if (FFtpState == stDirectory) {
             std::string Listing;
             if (auto *Text = dynamic_cast<TStringStream *>(FTransferStream.get())) {
                 Text->SetPosition(0);
@@ -242,6 +248,16 @@ void TIpCustomFtpClient::MaybeStartUpload()
         return;
     FUploadStarted = true;
     PutStream(FDataSocket, FTransferStream.get(), true);
+}
+
+void TIpCustomFtpClient::DataFailed()
+{
+    if (FFtpState != stRetrieve && FFtpState != stStore && FFtpState != stDirectory)
+        return;
+    SetState(stReady);
+    CleanupTransfer();
+    if (++FTransferSerial == 0)
+        ++FTransferSerial;
 }
 
 void TIpCustomFtpClient::DataTimeout(TSocket Handle)

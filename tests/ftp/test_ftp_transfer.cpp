@@ -253,6 +253,28 @@ TEST_F(TTransferTest, AReplaceDownloadThatFailsLeavesTheLocalFileAlone)
     EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"keep.txt"});
 }
 
+TEST_F(TTransferTest, AResetDataConnectionIsNoCompletionEvenWhenTheServerSays226)
+{
+    // The reset cuts the file short; a server that still confirms the
+    // transfer must not get the half file renamed over the original.
+    const std::string Local = Dir.File("keep.bin");
+    ASSERT_TRUE(WriteFile(Local, "precious"));
+    ScriptLogin(Peer).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("RETR f").Send("150 go").AcceptData()
+        .SendData(RandomBytes(20000, 5)).Pause(100).ResetData().Pause(200).Send("226 Transfer complete");
+    ASSERT_TRUE(LoginTo(R, Peer));
+    R.Events.clear();
+    ASSERT_TRUE(R.Client.Retrieve("f", Local, rmReplace, 0));
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("reply 226"), 5000) << R.Joined();
+    ASSERT_EVENTUALLY(R.Client.FtpState() == stReady, 5000) << R.Joined();
+    RunFor(200);
+    EXPECT_NE(R.IndexOf("sockerror 10054"), -1) << R.Joined();
+    EXPECT_FALSE(R.Has("fscTransferOK")) << R.Joined();
+    EXPECT_EQ(R.Client.TransferStream(), nullptr);
+    EXPECT_EQ(ReadFile(Local), "precious");
+    EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"keep.bin"});
+}
+
 TEST_F(TTransferTest, AStalledTransferTimesOutAndEmptiesTheStack)
 {
     const std::string Local = Dir.File("t.bin");

@@ -1,0 +1,5 @@
+foreach(layer base socket ftp e2e)
+  foreach(t IN LISTS tests_${layer}_SLOW)
+    set_tests_properties("${t}" PROPERTIES LABELS "${layer};slow")
+  endforeach()
+endforeach()
