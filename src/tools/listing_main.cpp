@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "ftp/IpFtpList.h"
+#include "tools/cli_format.h"
 
 namespace {
 
@@ -38,51 +39,6 @@ bool StyleFromName(const std::string &Name, TIpFtpDirStyle &Style)
     return false;
 }
 
-const char *KindName(TIpFtpFileKind Kind)
-{
-    switch (Kind) {
-    case fkFile:
-        return "file";
-    case fkDirectory:
-        return "dir";
-    case fkLink:
-        return "link";
-    default:
-        return "unknown";
-    }
-}
-
-void AppendEscaped(std::string &Out, std::string_view S)
-{
-    static const char Hex[] = "0123456789abcdef";
-    for (char C : S) {
-        const unsigned char U = static_cast<unsigned char>(C);
-        switch (C) {
-        case '\\':
-            Out += "\\\\";
-            break;
-        case '\t':
-            Out += "\\t";
-            break;
-        case '\r':
-            Out += "\\r";
-            break;
-        case '\n':
-            Out += "\\n";
-            break;
-        default:
-            if (U < 0x20 || U == 0x7F) {
-                Out += "\\x";
-                Out += Hex[U >> 4];
-                Out += Hex[U & 15];
-            } else {
-                Out += C;
-            }
-        }
-    }
-}
-
-// The whole of Fd; false with errno set on a read error (a folder, say).
 bool ReadAll(int Fd, std::string &Out)
 {
     char Buf[65536];
@@ -136,17 +92,17 @@ int main(int argc, char **argv)
         Out += '\t';
         Out += std::to_string(E.Size);
         Out += '\t';
-        AppendEscaped(Out, E.Owner);
+        Out += EscapeText(E.Owner);
         Out += '\t';
-        AppendEscaped(Out, E.Group);
+        Out += EscapeText(E.Group);
         Out += '\t';
         Out += static_cast<char>('0' + PermissionsOctalDigit(E.OwnerPerms));
         Out += static_cast<char>('0' + PermissionsOctalDigit(E.GroupPerms));
         Out += static_cast<char>('0' + PermissionsOctalDigit(E.OtherPerms));
         Out += '\t';
-        AppendEscaped(Out, E.TimeStamp);
+        Out += EscapeText(E.TimeStamp);
         Out += '\t';
-        AppendEscaped(Out, E.FileName);
+        Out += EscapeText(E.FileName);
         Out += '\n';
         std::fwrite(Out.data(), 1, Out.size(), stdout);
     }
