@@ -221,6 +221,16 @@ void OnWriteReady(int Fd, uint64_t Generation)
         socklen_t Len = sizeof(Err);
         if (::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &Len) != 0)
             Err = errno;
+        if (Err == ECONNRESET || Err == EPIPE) {
+            // Connected, then reset before this notice was handled (a refused
+            // connect is ECONNREFUSED): Windows reports the connect and then
+            // the close carrying the reset. Reporting a failed connect
+            // instead would leave a socket that never hears its close.
+            R->State = rsConnected;
+            Post(*R, fdConnect, 0);
+            ReportClose(*R, IpSelectTranslateErrno(Err));
+            return;
+        }
         if (Err != 0) {
             R->State = rsDead;
             Post(*R, fdConnect, IpSelectTranslateErrno(Err));
@@ -349,6 +359,19 @@ void IpSelectNote(int Fd, TIpSelectCall Call, long Result, int Errno)
     }
 }
 
+void IpSelectNoteCall(int Fd, TIpSelectCall Call, long Result, bool WouldBlock)
+{
+    IpSelectNote(Fd, Call, Result, Result >= 0 ? 0 : WouldBlock ? (Call == scConnect ? EINPROGRESS : EAGAIN) : EIO);
+}
+
+void IpSelectRequestWrite(int Fd)
+{
+    std::lock_guard<std::recursive_mutex> G(Lock());
+    TRegistration *R = Find(Fd);
+    if (R && R->State == rsConnected)
+        Post(*R, fdWrite, 0);
+}
+
 bool IpSelectIsCurrent(int Fd, uint64_t Generation)
 {
     std::lock_guard<std::recursive_mutex> G(Lock());
@@ -384,7 +407,9 @@ int IpCloseSocketKeepNumber(int Fd)
 {
     IpSelectCancel(Fd);
     static const int Placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (Placeholder >= 0 && ::dup2(Placeholder, Fd) == Fd)
+    // dup2 would leave the number without close-on-exec, and a program
+    // started meanwhile would inherit it.
+    if (Placeholder >= 0 && ::dup3(Placeholder, Fd, O_CLOEXEC) == Fd)
         return 0;
     const int E = errno;
     ::close(Fd);

@@ -54,6 +54,16 @@ void IpSelectCancel(int Fd);
 // Reports a socket call on a registered descriptor (see TIpSelectCall).
 // Result is the call's return value, Errno the errno it left (0 on success).
 void IpSelectNote(int Fd, TIpSelectCall Call, long Result, int Errno);
+// The same for callers that only know whether the call failed with
+// would-block (or, for connect, in-progress): that is all the re-arming
+// rules look at, and it spares the caller translating its error back.
+void IpSelectNoteCall(int Fd, TIpSelectCall Call, long Result, bool WouldBlock);
+
+// Posts one write notification for a connected registration at once (with
+// the current generation). For a sender that stops with data still queued
+// before the system said would-block: no write notification would come
+// otherwise, and the rest of the queue would wait forever.
+void IpSelectRequestWrite(int Fd);
 
 // True when Fd is registered and Generation is its current registration.
 bool IpSelectIsCurrent(int Fd, uint64_t Generation);

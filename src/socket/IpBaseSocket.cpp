@@ -12,15 +12,6 @@ namespace {
 
 std::atomic<uint64_t> NextSerial{1};
 
-// The errno a call's WinSock code stands for, for the readiness source.
-int CallErrno(int Result, int WinSockCode)
-{
-    if (Result >= 0)
-        return 0;
-    const int E = ErrnoFromWinSockError(WinSockCode);
-    return E != 0 ? E : EIO;
-}
-
 } // namespace
 
 TSockAddrIn IpAnyAddress()
@@ -196,6 +187,24 @@ void TIpBaseSocket::HandleWrite()
 void TIpBaseSocket::Close()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    if (!BeginClose())
+        return;
+    FinishClose();
+}
+
+bool TIpBaseSocket::BeginClose()
+{
+    // A socket is closed once: a second Close (the owner closing all its
+    // sockets before the release of one that closed itself after its last
+    // send) would report skClose twice for one connection.
+    if (FClosed)
+        return false;
+    FClosed = true;
+    return true;
+}
+
+void TIpBaseSocket::FinishClose()
+{
     ReleaseOsSocket();
     FOwner->DoStatus(FHandle, skClose, ConnRec());
 }
@@ -216,9 +225,17 @@ void TIpBaseSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
             A = FOwner->LookupHost(FSocksInfo->Address());
         Target.sin_addr.s_addr = A;
     }
+    // Linux takes 0.0.0.0 for this machine, where Windows refuses it: a
+    // hostile passive reply (or a proxy name that did not resolve) must not
+    // reach a service on the local host. Through a proxy the destination
+    // 0.0.0.0 would be the proxy's own host, so it is refused as well.
+    if (Addr.sin_addr.s_addr == 0)
+        throw EIpWinSockError(WSAEADDRNOTAVAIL, sApiConnect);
+    if (Target.sin_addr.s_addr == 0)
+        throw EIpWinSockError(WSAEADDRNOTAVAIL, ApiName);
     const int Rc = WinSockAccess().connect(FHandle, reinterpret_cast<const TSockAddr *>(&Target), sizeof(Target));
     const int Err = Rc == SOCKET_ERROR ? LastError() : 0;
-    IpSelectNote(int(FHandle), scConnect, Rc, CallErrno(Rc, Err));
+    IpSelectNoteCall(int(FHandle), scConnect, Rc, Err == WSAEWOULDBLOCK);
     if (Rc == SOCKET_ERROR && Err != WSAEWOULDBLOCK)
         throw EIpWinSockError(Err, ApiName);
 }

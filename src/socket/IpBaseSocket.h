@@ -58,6 +58,8 @@ public:
     uint32_t EventMask() const { return FEventMask; }
     // True while the OS socket is still held (until Close released it).
     bool SocketHeld() const { return FSocketHeld; }
+    // True once Close has begun; a later Close does nothing.
+    bool Closed() const { return FClosed; }
     // Unique per object over the process's life: tells two objects apart
     // that had the same descriptor number at different times.
     uint64_t Serial() const { return FSerial; }
@@ -86,6 +88,11 @@ protected:
     // this object until it is destroyed, so no other socket can take over
     // its identity while messages about it may still be queued.
     void ReleaseOsSocket();
+    // Close in two halves for the overrides: BeginClose is false when the
+    // socket was already closed (then nothing more happens); FinishClose
+    // releases the OS socket and reports skClose.
+    bool BeginClose();
+    void FinishClose();
     // Raises EIpWinSockError with the last error and ApiName.
     [[noreturn]] void RaiseLastError(const char *ApiName) const;
 
@@ -115,6 +122,7 @@ private:
 
     uint32_t FEventMask = IpBaseSocketEvents;
     bool FSocketHeld = false;
+    bool FClosed = false;
     bool FNumberReserved = false;
     uint64_t FSerial = 0;
     TIpBaseSocket *FHashNext = nullptr;

@@ -10,18 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sys/ioctl.h>
 
-namespace {
-
-int CallErrno(long Result, int WinSockCode)
-{
-    if (Result >= 0)
-        return 0;
-    const int E = ErrnoFromWinSockError(WinSockCode);
-    return E != 0 ? E : EIO;
-}
-
-} // namespace
 
 TIpDataSocket::TIpDataSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
                              const TIpDataInits *Inits, const TIpSocksServerInfo *SocksServer)
@@ -158,15 +148,22 @@ void TIpDataSocket::HandleRead()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
     ResetIdle();
-    while (ReadSocket(false) != 0) {
+    // A bounded number of reads: whatever is left keeps the read
+    // notification armed (the last recv re-armed it), so the rest comes
+    // with the next one, after the event loop had its turn.
+    const int Budget = FReceiveMode == rmStream ? IpStreamReadsPerNotification : IpReadsPerNotification;
+    for (int Reads = 0; Reads < Budget; ++Reads) {
+        if (ReadSocket(false) == 0)
+            break;
         while (Deliver()) {
         }
     }
 }
 
-uint32_t TIpDataSocket::ReadSocket(bool Final)
+uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    FLastRecvBytes = 0;
     if (FHandle == INVALID_SOCKET || !SocketHeld())
         return 0;
     if (!Final && !FConnected)
@@ -178,12 +175,12 @@ uint32_t TIpDataSocket::ReadSocket(bool Final)
     // A full buffer that delivery could not drain (a stream mode without
     // stream): reading nothing also means no further read notification, so
     // the socket does not spin.
-    if (FreeSpace() == 0)
+    if (FreeSpace() == 0 || MaxBytes == 0)
         return 0;
     uint8_t *Bytes = FBuffer + FWritePos;
-    const int Got = WinSockAccess().recv(FHandle, Bytes, int(FreeSpace()), 0);
+    const int Got = WinSockAccess().recv(FHandle, Bytes, int(std::min(FreeSpace(), MaxBytes)), 0);
     const int Err = Got == SOCKET_ERROR ? LastError() : 0;
-    IpSelectNote(int(FHandle), scRecv, Got, CallErrno(Got, Err));
+    IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
     if (Got > 0 && FLogOptions.Contains(loLowData))
         LogData(IpLogRecvApi, Bytes, Got);
     if (Got == SOCKET_ERROR) {
@@ -193,6 +190,7 @@ uint32_t TIpDataSocket::ReadSocket(bool Final)
     }
     if (Got == 0)
         return 0;
+    FLastRecvBytes = Got;
     FStats.Add(ssRawReceived, uint64_t(Got));
     int32_t N = Got;
     if (FSocksState >= 1 && FSocksState <= 4)
@@ -246,6 +244,7 @@ bool TIpDataSocket::Deliver()
     case rmStream:
         if (!FReceiveStream)
             throw EIpProgrammerError();
+        FlushPartialLine();
         FReceiveStream->WriteBuffer(FBuffer + FReadPos, int64_t(FWritePos - FReadPos));
         FReadPos = FWritePos;
         break;
@@ -260,7 +259,9 @@ bool TIpDataSocket::ExtractLine(bool TakeAll)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
     const uint32_t Avail = FWritePos - FReadPos;
-    if (Avail == 0)
+    // The last block at a close takes a pending line head even when the
+    // buffer holds nothing behind it.
+    if (Avail == 0 && !(TakeAll && !FPartialLine.empty()))
         return false;
     const char *Start = reinterpret_cast<const char *>(FBuffer + FReadPos);
     if (TakeAll || FLineTerminator == ltNone) {
@@ -277,7 +278,7 @@ bool TIpDataSocket::ExtractLine(bool TakeAll)
         Text.reserve(FPartialLine.size() + Take);
         Text.append(FPartialLine);
         Text.append(Start, Take);
-        FOwner->DoLineReceived(FHandle, Text);
+        FOwner->HandOverLine(FHandle, std::move(Text));
         FPartialLine.clear();
         FReadPos += Take;
         return true;
@@ -306,7 +307,7 @@ bool TIpDataSocket::ExtractLine(bool TakeAll)
         Text.reserve(FPartialLine.size() + N);
         Text.append(FPartialLine);
         Text.append(Start, N - Strip);
-        FOwner->DoLineReceived(FHandle, Text);
+        FOwner->HandOverLine(FHandle, std::move(Text));
         FPartialLine.clear();
         FReadPos += N;
         return true;
@@ -363,18 +364,23 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
     TIpSendEntry *E = Entry.get();
     FSendQueue.push_back(std::move(Entry));
     if (FSendQueue.size() == 1 && FWritable) {
-        while (FWritable) {
-            if (SendEntry(*E)) {
-                if (E->CloseAfter) {
-                    // Close discards the queue, this entry included.
-                    Close();
-                    FOwner->PostMessage(CM_IPFREESOCKET, FHandle, 0, std::any(Serial()));
-                } else {
+        int64_t Bytes = 0;
+        for (int Calls = 0; FWritable && Bytes < IpSendBytesPerNotification && Calls < IpSendsPerNotification;
+             ++Calls) {
+            const bool Complete = SendEntry(*E);
+            Bytes += FLastSendBytes;
+            if (Complete) {
+                if (E->CloseAfter)
+                    CloseAndRelease();  // Close discards the queue, this entry included
+                else
                     FSendQueue.pop_front();
-                }
                 return 0;
             }
         }
+        // Budget spent before the system said would-block: the rest goes
+        // on the next write notification, which must then be asked for.
+        if (FWritable)
+            IpSelectRequestWrite(int(FHandle));
     }
     E->Id = ++FLastSendId;
     return E->Id;
@@ -389,10 +395,13 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     const char *Bytes = Entry.Buffer.data() + Entry.Sent;
     int M = 0;
     int Err = 0;
+    FLastSendBytes = 0;
     if (Len > 0) {
         M = WinSockAccess().send(FHandle, Bytes, Len, MSG_NOSIGNAL);
         Err = M == SOCKET_ERROR ? LastError() : 0;
-        IpSelectNote(int(FHandle), scSend, M, CallErrno(M, Err));
+        IpSelectNoteCall(int(FHandle), scSend, M, Err == WSAEWOULDBLOCK);
+        if (M > 0)
+            FLastSendBytes = M;
     }
     FIdleCount = 0;
     if (M > 0 && FLogOptions.Contains(loLowData))
@@ -425,7 +434,7 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
 void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    const int32_t Chunk = FTelnet ? IpTelnetStreamChunk : IpStreamChunk;
+    const int32_t Chunk = FTelnet ? IpTelnetStreamChunk : IpStreamSendChunk;
     std::string &B = Entry.Buffer;
     B.resize(size_t(Chunk));
     // A stream gives fewer bytes than asked only at its end, so a short
@@ -452,8 +461,17 @@ void TIpDataSocket::HandleWrite()
     TIpLockGuard<TIpBaseSocket> G(*this);
     if (FHandle != INVALID_SOCKET && SocketHeld())
         FWritable = true;
-    while (SendNext()) {
+    int64_t Bytes = 0;
+    for (int Calls = 0; Bytes < IpSendBytesPerNotification && Calls < IpSendsPerNotification; ++Calls) {
+        FLastSendBytes = 0;
+        if (!SendNext())
+            return;
+        Bytes += FLastSendBytes;
     }
+    // Budget spent with the system still taking data: no write
+    // notification comes by itself, so ask for one.
+    if (FWritable && SocketHeld() && !FSendQueue.empty())
+        IpSelectRequestWrite(int(FHandle));
 }
 
 bool TIpDataSocket::SendNext()
@@ -469,13 +487,35 @@ bool TIpDataSocket::SendNext()
         if (FSendQueue.empty() || FSendQueue.front().get() != Head)
             return false;
         if (Head->CloseAfter) {
-            Close();
-            FOwner->PostMessage(CM_IPFREESOCKET, FHandle, 0, std::any(Serial()));
+            CloseAndRelease();
         } else {
             FSendQueue.pop_front();
         }
     }
     return true;
+}
+
+void TIpDataSocket::CloseAndRelease()
+{
+    // The release is asked for even when the close fails (a drain into a
+    // stream that throws): a closed socket must not stay in the list.
+    try {
+        Close();
+    } catch (...) {
+        FOwner->PostMessage(CM_IPFREESOCKET, FHandle, 0, std::any(Serial()));
+        throw;
+    }
+    FOwner->PostMessage(CM_IPFREESOCKET, FHandle, 0, std::any(Serial()));
+}
+
+void TIpDataSocket::FlushPartialLine()
+{
+    // A line head collected in line mode belongs before the bytes behind
+    // it when the mode has turned to stream meanwhile.
+    if (FPartialLine.empty() || !FReceiveStream)
+        return;
+    FReceiveStream->WriteBuffer(FPartialLine.data(), int64_t(FPartialLine.size()));
+    FPartialLine.clear();
 }
 
 void TIpDataSocket::ClearSendQueue()
@@ -520,28 +560,37 @@ void TIpDataSocket::HandleClose()
 void TIpDataSocket::Close()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    if (!BeginClose())
+        return;
     try {
         ShutdownSend();
-        // Deliver what the peer sent before its close: errors of the final
-        // reads only end the draining.
-        for (;;) {
-            uint32_t N = 0;
+        // Deliver what the peer sent before the close: what the system
+        // holds at this moment, and no more, so that a peer that keeps
+        // sending cannot keep the close going. Errors of the final reads
+        // only end the draining.
+        int Waiting = 0;
+        if (!SocketHeld() || ::ioctl(int(FHandle), FIONREAD, &Waiting) != 0)
+            Waiting = 0;
+        for (int64_t Left = Waiting; Left > 0;) {
             try {
-                N = ReadSocket(true);
+                ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
             } catch (const EIpWinSockError &) {
-                N = 0;
-            }
-            if (N == 0)
                 break;
+            }
+            if (FLastRecvBytes <= 0)
+                break;
+            Left -= FLastRecvBytes;
             while (Deliver()) {
             }
         }
+        if (FReceiveMode == rmStream)
+            FlushPartialLine();
         ExtractLine(true);
     } catch (...) {
-        TIpBaseSocket::Close();
+        FinishClose();
         throw;
     }
-    TIpBaseSocket::Close();
+    FinishClose();
 }
 
 void TIpDataSocket::HandleTimer(uint32_t ElapsedMs)

@@ -90,7 +90,8 @@ public:
     bool Writable() const { return FWritable; }
 
 protected:
-    uint32_t ReadSocket(bool Final);
+    // One recv of at most MaxBytes (and the free space of the buffer).
+    uint32_t ReadSocket(bool Final, uint32_t MaxBytes = IpReceiveBufferSize);
     bool Deliver();
     bool ExtractLine(bool TakeAll);
     uint32_t FreeSpace() const { return IpReceiveBufferSize - FWritePos; }
@@ -98,6 +99,11 @@ protected:
     bool SendEntry(TIpSendEntry &Entry);
     void RefillFromStream(TIpSendEntry &Entry);
     void ClearSendQueue();
+    // Close, then ask the owner to release the socket (also when the close
+    // raised).
+    void CloseAndRelease();
+    // Writes a pending line head to the receive stream (stream mode).
+    void FlushPartialLine();
     void ShutdownSend();
     void AddIdleTime(uint32_t Ms);
     void ResetIdle();
@@ -132,6 +138,8 @@ protected:
     std::string FTelnetPending;
     int32_t FLastSendId = 0;
     bool FWritable = false;
+    int32_t FLastRecvBytes = 0;  // bytes the last recv returned (before the filters)
+    int32_t FLastSendBytes = 0;  // bytes the last send attempt put on the way
     std::bitset<256> FLocalWilling;
     std::bitset<256> FLocalEnabled;
     std::bitset<256> FRemoteWilling;

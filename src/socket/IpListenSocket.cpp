@@ -2,27 +2,13 @@
 
 #include "platform/IpAsyncSelect.h"
 
-#include <cerrno>
-
-namespace {
-
-int CallErrno(long Result, int WinSockCode)
-{
-    if (Result >= 0)
-        return 0;
-    const int E = ErrnoFromWinSockError(WinSockCode);
-    return E != 0 ? E : EIO;
-}
-
-} // namespace
-
 TIpListenSocket::TIpListenSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
                                  const TIpBaseInits *Inits, const TIpSocksServerInfo *SocksServer)
     : TIpBaseSocket(Owner, Handle, LocalAddr, Inits, SocksServer, IpListenSocketEvents)
 {
     const int Rc = WinSockAccess().listen(FHandle, Backlog);
     const int Err = Rc == SOCKET_ERROR ? LastError() : 0;
-    IpSelectNote(int(FHandle), scListen, Rc, CallErrno(Rc, Err));
+    IpSelectNoteCall(int(FHandle), scListen, Rc, Err == WSAEWOULDBLOCK);
     if (Rc == SOCKET_ERROR)
         throw EIpWinSockError(Err, sApiListen);
 }
@@ -34,7 +20,7 @@ TSocket TIpListenSocket::Accept()
         return INVALID_SOCKET;
     const TSocket S = WinSockAccess().accept(FHandle, nullptr, nullptr);
     const int Err = S == INVALID_SOCKET ? LastError() : 0;
-    IpSelectNote(int(FHandle), scAccept, S == INVALID_SOCKET ? -1 : 0, CallErrno(S == INVALID_SOCKET ? -1 : 0, Err));
+    IpSelectNoteCall(int(FHandle), scAccept, S == INVALID_SOCKET ? -1 : 0, Err == WSAEWOULDBLOCK);
     if (S == INVALID_SOCKET) {
         if (Err == WSAEWOULDBLOCK)
             return INVALID_SOCKET;

@@ -83,9 +83,29 @@ inline constexpr uint32_t IpListenSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT 
 // Receive buffer of a data socket and the longest line it assembles.
 inline constexpr uint32_t IpReceiveBufferSize = 8192;
 inline constexpr size_t IpMaxLineBuf = 1048576;
-// Chunk sizes in which a queued stream is read and sent.
-inline constexpr int32_t IpStreamChunk = 1460;
+// Chunk in which a queued stream is read and handed to send. It is far
+// larger than one TCP segment on purpose: the kernel cuts segments itself,
+// so the bytes on the wire and the events are the same, while a
+// segment-sized chunk costs two system calls per 1460 bytes and halves the
+// upload speed. Only this one chunk of a stream is held in memory.
+inline constexpr int32_t IpStreamSendChunk = 65536;
+inline constexpr int32_t IpStreamChunk = IpStreamSendChunk;
+// With telnet every chunk is escaped (and may double), so it stays small.
 inline constexpr int32_t IpTelnetStreamChunk = 1024;
+
+// Work one readiness notification may do before it hands the event loop
+// back: a peer that sends (or reads) as fast as we can keep up would
+// otherwise hold the loop for as long as it likes. Reading stops after this
+// many recv calls (at most 64 KiB with the 8 KiB buffer); the read
+// notification comes again while data waits.
+inline constexpr int IpReadsPerNotification = 8;
+// A stream-mode socket posts no message per line, so it may read more at a
+// time (256 KiB): each notification costs a trip through the event loop.
+inline constexpr int IpStreamReadsPerNotification = 32;
+// Sending stops after this many bytes or send attempts, whichever comes
+// first, and asks for another write notification for the rest.
+inline constexpr int64_t IpSendBytesPerNotification = 65536;
+inline constexpr int IpSendsPerNotification = 64;
 
 // The runtime's out-of-resources error ("Not enough system timers available").
 class EOutOfResources : public std::runtime_error

@@ -156,7 +156,49 @@ void TIpSockControl::DoSendComplete(TSocket Handle, int32_t Id, int32_t Remainin
 
 void TIpSockControl::DoLineReceived(TSocket Handle, const std::string &Text)
 {
+    if (&Text == FHandedLine) {
+        // HandOverLine's own string, given up by its caller.
+        FHandedLine = nullptr;
+        PostMessage(CM_IPLINEMESSAGE, Handle, 0, std::any(std::move(const_cast<std::string &>(Text))));
+        return;
+    }
     PostMessage(CM_IPLINEMESSAGE, Handle, 0, std::any(Text));
+}
+
+void TIpSockControl::HandOverLine(TSocket Handle, std::string &&Text)
+{
+    std::string Line = std::move(Text);
+    // Nested hand-overs (a handler that closes another socket, which drains)
+    // each mark their own line.
+    const std::string *Outer = FHandedLine;
+    FHandedLine = &Line;
+    try {
+        DoLineReceived(Handle, Line);
+    } catch (...) {
+        FHandedLine = Outer;
+        throw;
+    }
+    FHandedLine = Outer;
+}
+
+TIpSockControl::TDispatchGuard::TDispatchGuard(TIpSockControl &Control) : FControl(Control)
+{
+    ++FControl.FDispatchDepth;
+}
+
+TIpSockControl::TDispatchGuard::~TDispatchGuard()
+{
+    if (--FControl.FDispatchDepth == 0) {
+        try {
+            FControl.DispatchFinished();
+        } catch (...) {
+            IpHandleApplicationException(std::current_exception());
+        }
+    }
+}
+
+void TIpSockControl::DispatchFinished()
+{
 }
 
 std::string TIpSockControl::EndpointText(TIpSockControl &Control, uint32_t Addr, uint16_t Port)
@@ -187,7 +229,13 @@ void TIpSockControl::SocketAccept(TSocket)
 void TIpSockControl::SocketClose(TSocket Handle)
 {
     if (TIpBaseSocket *Socket = FindSocket(Handle, false)) {
-        Socket->HandleClose();
+        // Released also when the close raised: it must not stay listed.
+        try {
+            Socket->HandleClose();
+        } catch (...) {
+            ReleaseSocket(Handle);
+            throw;
+        }
         ReleaseSocket(Handle);
     }
 }
@@ -290,6 +338,7 @@ void TIpSockControl::HandleSocketMessage(TSocket Handle, uint32_t Kind, uint32_t
 
 void TIpSockControl::WndProc(TIpMessage &Msg)
 {
+    TDispatchGuard Dispatch(*this);
     switch (Msg.Msg) {
     case IP_WM_TIMER:
         if (Msg.WParam != 1)
@@ -342,11 +391,13 @@ void TIpSockControl::WndProc(TIpMessage &Msg)
 
 int32_t TIpSockControl::PutString(TSocket Handle, const std::string &Text, bool CloseAfter)
 {
+    TDispatchGuard Dispatch(*this);
     return FindDataSocket(Handle, true)->PutString(Text, CloseAfter);
 }
 
 int32_t TIpSockControl::PutStream(TSocket Handle, TStream *Stream, bool CloseAfter)
 {
+    TDispatchGuard Dispatch(*this);
     return FindDataSocket(Handle, true)->PutStream(Stream, CloseAfter);
 }
 

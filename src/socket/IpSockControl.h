@@ -48,8 +48,13 @@ public:
     virtual void DoIdleTimeout(TSocket Handle, bool &Reset);
     virtual void DoSendComplete(TSocket Handle, int32_t Id, int32_t Remaining);
     // Posts the line (message 4756): it reaches OnReadLine later, from the
-    // event loop, in cutting order and without any socket lock held.
+    // event loop, in cutting order and without any socket lock held. A line
+    // that came through HandOverLine is moved into the message, not copied:
+    // an override that calls this must not use Text afterwards.
     virtual void DoLineReceived(TSocket Handle, const std::string &Text);
+    // How a socket hands a line it has cut to DoLineReceived: the text is
+    // given up, so that the base DoLineReceived can move it.
+    void HandOverLine(TSocket Handle, std::string &&Text);
     virtual void DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn);
     virtual void SocketAccept(TSocket Handle);
     virtual void SocketClose(TSocket Handle);
@@ -69,6 +74,24 @@ public:
     // FindSocket narrowed to data sockets: a handle of another kind of
     // socket counts as missing.
     TIpDataSocket *FindDataSocket(TSocket Handle, bool MustExist);
+
+    // Socket objects may be freed only when no socket operation is running
+    // below on the stack: a handler that closes a socket from inside that
+    // socket's own callback must not free it under its feet. Everything that
+    // calls into socket objects (notifications, ticks, sends, closes) runs
+    // inside a dispatch; DispatchFinished runs when the outermost one ends.
+    class TDispatchGuard
+    {
+    public:
+        explicit TDispatchGuard(TIpSockControl &Control);
+        ~TDispatchGuard();
+        TDispatchGuard(const TDispatchGuard &) = delete;
+        TDispatchGuard &operator=(const TDispatchGuard &) = delete;
+
+    private:
+        TIpSockControl &FControl;
+    };
+    int DispatchDepth() const { return FDispatchDepth; }
 
     // --- other operations
     void SetTimerInterval(uint32_t Ms);
@@ -120,6 +143,8 @@ public:
     TIpStatusEvent OnStatus;
 
 protected:
+    // The outermost dispatch has ended: frees what was released meanwhile.
+    virtual void DispatchFinished();
     void HandleSocketMessage(TSocket Handle, uint32_t Kind, uint32_t Error);
     static std::string EndpointText(TIpSockControl &Control, uint32_t Addr, uint16_t Port);
 
@@ -135,4 +160,7 @@ protected:
     int32_t FSocketType = SOCK_STREAM;
     std::vector<TIpWnd> FNotifyWindows;
     TSockAddrIn FDefaultLocalAddr{};
+    int FDispatchDepth = 0;
+    // The line being handed over by HandOverLine (none outside it).
+    const std::string *FHandedLine = nullptr;
 };
