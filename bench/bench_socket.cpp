@@ -5,7 +5,7 @@
 // Streams MiB (default 1024) through a TIpDataSocket in each direction:
 //   receive: a plain writing peer thread, the socket in rmStream mode into a
 //            null stream;
-//   send:    PutStream (1460-byte chunks) to a plain reading peer thread;
+//   send:    PutStream (IpStreamSendChunk-sized reads) to a plain reading peer thread;
 //   send-64k: the same bytes queued as 64 KiB PutString entries, to see what
 //            a larger chunk would give;
 // and the same copy with a plain blocking loop of 64 KiB reads and writes as
@@ -297,8 +297,8 @@ int main(int argc, char **argv)
     std::printf("receive  TIpDataSocket     : %8.1f MB/s   ratio %.2f (target >= 0.70)\n", MB / SockRecv,
                 RefRecv / SockRecv);
     std::printf("send     plain 64 KiB loop : %8.1f MB/s\n", MB / RefSend);
-    std::printf("send     PutStream (1460 B): %8.1f MB/s   ratio %.2f (target >= 0.50)\n", MB / SockSend,
-                RefSend / SockSend);
+    std::printf("send     PutStream (%5u B): %8.1f MB/s   ratio %.2f (target >= 0.50)\n",
+                static_cast<unsigned>(IpStreamSendChunk), MB / SockSend, RefSend / SockSend);
     std::printf("send     64 KiB entries    : %8.1f MB/s   ratio %.2f\n", MB / SockSendLarge,
                 RefSend / SockSendLarge);
     return 0;
