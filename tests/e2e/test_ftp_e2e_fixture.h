@@ -12,35 +12,11 @@
 
 #include "ftp/IpFtpClient.h"
 #include "ftp/IpFtpList.h"
+#include "ftp/test_ftp_fixture.h" // StatusName, TRecordingTree
 #include "support/EventLoop.h"
 #include "support/RealPeers.h"
 #include "support/TestPaths.h"
 
-
-inline const char *StatusText(TIpFtpStatusCode Code)
-{
-    static const char *Names[] = {"fscClose",    "fscOpen",       "fscLogin",    "fscLogout",
-                                  "fscComplete", "fscCurrentDir", "fscSystem",   "fscDirList",
-                                  "fscInfo",     "fscProgress",   "fscTransferOK", "fscTimeout"};
-    return Code <= fscTimeout ? Names[Code] : "fsc?";
-}
-
-class TTree : public TIpFtpDirTree
-{
-public:
-    void ClearAll() override { Calls.push_back("ClearAll"); }
-    void SetCurrentPath(const std::string &Path) override { Calls.push_back("SetCurrentPath " + Path); }
-    void LoadListing(const std::string &Listing) override
-    {
-        Calls.push_back("LoadListing");
-        Listings.push_back(Listing);
-    }
-    TIpFtpDirStyle DirectoryStyle() const override { return Style; }
-    void SetDirectoryStyle(TIpFtpDirStyle Value) override { Style = Value; }
-    TIpFtpDirStyle Style = dsNone;
-    std::vector<std::string> Calls;
-    std::vector<std::string> Listings;
-};
 
 // One real server of either kind.
 class TServer
@@ -103,7 +79,7 @@ public:
         Client.OnFtpStatus = [this](TObject *, TIpFtpStatusCode Code, const std::string &Info) {
             if (Code == fscProgress)
                 return;
-            Events.push_back(StatusText(Code));
+            Events.push_back(StatusName(Code));
             if (Code == fscDirList)
                 LastListing = Info;
         };

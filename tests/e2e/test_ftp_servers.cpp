@@ -26,7 +26,7 @@ TEST_P(FtpServerTest, LoginDetectsTheStyleAndRunsOnToTheFirstListing)
 {
     Server->MakeDir("sub");
     Server->Put("hello.txt", "hello");
-    TTree Tree;
+    TRecordingTree Tree;
     S.Client.SetDirectoryTree(&Tree);
     S.Client.SetPassiveMode(true);
     ASSERT_TRUE(S.Client.Login("127.0.0.1:" + std::to_string(Server->Port()), Server->User(), Server->Password()));
@@ -125,7 +125,7 @@ TEST(FtpServerStyle, AWindowsSystemReplySelectsTheDosStyle)
     Server.MakeDir("Reports");
     Server.Put("data.bin", std::string(3000, 'd'));
     TSession S;
-    TTree Tree;
+    TRecordingTree Tree;
     S.Client.SetDirectoryTree(&Tree);
     S.Client.SetPassiveMode(true);
     ASSERT_TRUE(S.Client.Login("127.0.0.1:" + std::to_string(Server.Port()), Server.User(), Server.Password()));

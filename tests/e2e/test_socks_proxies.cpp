@@ -38,7 +38,7 @@ public:
         Client.OnFtpStatus = [this](TObject *, TIpFtpStatusCode Code, const std::string &Info) {
             if (Code == fscProgress)
                 return;
-            Events.push_back(StatusText(Code));
+            Events.push_back(StatusName(Code));
             if (Code == fscDirList)
                 Listing = Info;
         };
