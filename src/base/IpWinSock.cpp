@@ -476,7 +476,10 @@ const hostent *TIpWinSockAccess::gethostbyname(const char *name)
     // Host names are at most 255 bytes; longer text (or text with control
     // bytes, which the resolver would pass on) is not a name.
     const size_t Len = std::strlen(name);
-    if (Len == 0 || Len > 255) {
+    const bool Control = std::any_of(name, name + Len, [](char C) {
+        return static_cast<unsigned char>(C) < 0x20 || static_cast<unsigned char>(C) == 0x7F;
+    });
+    if (Len == 0 || Len > 255 || Control) {
         FailWith(WSAHOST_NOT_FOUND);
         return nullptr;
     }

@@ -460,6 +460,12 @@ void TIpSockControl::ResolveAddress(const std::string &Text, TSockAddrIn &Addr, 
 
 uint32_t TIpSockControl::LookupHost(const std::string &Name)
 {
+    // A NUL inside the text would cut the looked-up name short ("a\0b"
+    // would resolve "a"): such text names no host.
+    if (Name.find('\0') != std::string::npos) {
+        WinSockAccess().WSASetLastError(WSAHOST_NOT_FOUND);
+        return 0;
+    }
     const hostent *H = WinSockAccess().gethostbyname(Name.c_str());
     if (!H || !H->h_addr_list || !H->h_addr_list[0])
         return 0;

@@ -77,6 +77,13 @@ TEST(SockControlAddresses, ResolveAddressWithPortsDefaultsAndDotlessHostPort)
     EXPECT_EQ(C.ParseDottedAddress("not an address"), 0xFFFFFFFFu);
     EXPECT_EQ(C.AddressToText(htonl(0x0A010203u)), "10.1.2.3");
     EXPECT_EQ(C.LookupHost("no-such-host.invalid"), 0u);
+    // Text with a NUL or another control byte names no host: "localhost\0x"
+    // must not be looked up as "localhost".
+    EXPECT_NE(C.LookupHost("localhost"), 0u);
+    EXPECT_EQ(C.LookupHost(std::string("localhost\0x", 11)), 0u);
+    EXPECT_EQ(WinSockAccess().WSAGetLastError(), WSAHOST_NOT_FOUND);
+    EXPECT_EQ(C.LookupHost("local\thost"), 0u);
+    EXPECT_EQ(WinSockAccess().WSAGetLastError(), WSAHOST_NOT_FOUND);
 }
 
 TEST(SockControlAddresses, ConnectHandleReportsAnUnresolvableNameAndRefusesAConnectedSocket)
