@@ -1,4 +1,4 @@
-foreach(layer base socket ftp e2e)
+foreach(layer base socket ftp e2e app)
   foreach(t IN LISTS tests_${layer}_SLOW)
     set_tests_properties("${t}" PROPERTIES LABELS "${layer};slow")
   endforeach()
