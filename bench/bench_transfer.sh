@@ -1,22 +1,32 @@
 #!/bin/bash
 # Whole-transfer benchmark: tolvane-cli against curl, uploading and
 # downloading one large file over loopback to a vsftpd started here on a
-# free port of 127.0.0.1, passive mode for both. Prints MB/s, CPU seconds
-# and peak resident memory of every run, the medians and the ratios.
+# free port of 127.0.0.1, passive mode for both, files on tmpfs. The clients
+# take turns run by run (tolvane-cli, curl, tolvane-cli, ...), so a machine
+# whose speed drifts slows both alike; the ratios are taken pair by pair and
+# their median printed. Prints MB/s, CPU seconds and peak resident memory of
+# every run, the medians and ratios, and then, from a separate untimed run
+# of each client under strace, the system calls per GiB.
 #
 #   bench/bench_transfer.sh BUILD_DIR
 #
 # Runs as root: vsftpd logs in a local system account, the same one the
 # end-to-end tests use (tolvanetest, created when missing, its password set).
 #
-# Environment: SIZE_MB (default 1024), RUNS (default 3).
-# Needs vsftpd, curl, /usr/bin/time (Debian package "time") and python3.
+# Environment: SIZE_MB (default 1024), RUNS (default 7), BASELINE_CLI (the
+# path of another tolvane-cli, e.g. one built from an older commit: it takes
+# its turn after curl and is compared too), SYSCALLS (default 1; 0 skips the
+# strace runs), BENCH_TMP (default /dev/shm when it is a tmpfs, else /tmp).
+# Needs vsftpd, curl, /usr/bin/time (Debian package "time"), strace and
+# python3.
 
 set -euo pipefail
 
 BUILD_DIR=${1:-}
 SIZE_MB=${SIZE_MB:-1024}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-7}
+BASELINE_CLI=${BASELINE_CLI:-}
+SYSCALLS=${SYSCALLS:-1}
 ACCOUNT=tolvanetest
 ACCOUNT_PASSWORD=Tolvane-Test-7
 
@@ -29,10 +39,16 @@ CLI=$(cd "$BUILD_DIR" && pwd)/src/tools/tolvane-cli
 [ -x /usr/sbin/vsftpd ] || die "vsftpd is not installed"
 command -v curl >/dev/null || die "curl is not installed"
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (Debian package: time)"
+[ "$SYSCALLS" = 0 ] || command -v strace >/dev/null || die "strace is not installed (or set SYSCALLS=0)"
+[ -z "$BASELINE_CLI" ] || [ -x "$BASELINE_CLI" ] || die "BASELINE_CLI $BASELINE_CLI is not executable"
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=$(command -v python3) || die "python3 is missing"
 
-WORK=$(mktemp -d /tmp/tolvane-bench.XXXXXX)
+if [ -z "${BENCH_TMP:-}" ]; then
+    BENCH_TMP=/tmp
+    [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] && BENCH_TMP=/dev/shm
+fi
+WORK=$(mktemp -d "$BENCH_TMP/tolvane-bench.XXXXXX")
 chmod 755 "$WORK"
 VSFTPD_PID=
 cleanup() {
@@ -47,7 +63,7 @@ trap 'exit 130' INT TERM
 
 NEED_KB=$(( SIZE_MB * 1024 * 4 ))
 FREE_KB=$(df -Pk "$WORK" | awk 'NR==2 {print $4}')
-[ "$FREE_KB" -ge "$NEED_KB" ] || die "needs $((NEED_KB / 1024)) MiB free in /tmp, has $((FREE_KB / 1024)) MiB"
+[ "$FREE_KB" -ge "$NEED_KB" ] || die "needs $((NEED_KB / 1024)) MiB free in $BENCH_TMP, has $((FREE_KB / 1024)) MiB"
 
 # The same account the end-to-end tests use; created when missing.
 if ! id "$ACCOUNT" >/dev/null 2>&1; then
@@ -128,66 +144,130 @@ chown "$ACCOUNT" "$WORK/root/big.bin"
 URL="ftp://127.0.0.1:$PORT"
 USERPASS="$ACCOUNT:$ACCOUNT_PASSWORD"
 
-# measure NAME COMMAND...: runs it under /usr/bin/time; appends
-# "name MB/s cpu_s rss_kib" to $WORK/results.
-measure() {
-    local name=$1; shift
-    if ! /usr/bin/time -f "%e %U %S %M" -o "$WORK/time.out" "$@" > "$WORK/run.log" 2>&1; then
-        cat "$WORK/run.log" >&2
-        die "$name failed"
-    fi
-    read -r elapsed user sys rss < "$WORK/time.out"
-    awk -v n="$name" -v b="$BYTES" -v e="$elapsed" -v u="$user" -v s="$sys" -v r="$rss" \
-        'BEGIN { if (e <= 0) e = 0.01; printf "%s %.1f %.2f %d\n", n, b / e / 1e6, u + s, r }' >> "$WORK/results"
+# The command lines of one client for one direction; $1 is the client
+# (tolvane, curl or before), $2 up or down.
+client_cmd() {
+    local cli=$CLI
+    [ "$1" = before ] && cli=$BASELINE_CLI
+    case "$1:$2" in
+    curl:up) CMD=(curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -T "$SOURCE" "$URL/up-curl.bin") ;;
+    curl:down) CMD=(curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -o "$WORK/down-curl.bin" "$URL/big.bin") ;;
+    *:up) CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" put "$SOURCE" "up-$1.bin") ;;
+    *:down) CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" get big.bin "$WORK/down-$1.bin") ;;
+    esac
+}
+
+target_of() {
+    if [ "$2" = up ]; then echo "$WORK/root/up-$1.bin"; else echo "$WORK/down-$1.bin"; fi
 }
 
 check_same() {
     [ "$(stat -c %s "$1")" = "$BYTES" ] && [ "$(cksum < "$1")" = "$SUM" ] || die "$2: $1 differs from the source"
 }
 
+# measure CLIENT DIR RUN: one timed run; appends
+# "client dir run MB/s cpu_s rss_kib" to $WORK/results.
+measure() {
+    local client=$1 dir=$2 run=$3 target
+    target=$(target_of "$client" "$dir")
+    rm -f "$target"
+    client_cmd "$client" "$dir"
+    if ! /usr/bin/time -f "%e %U %S %M" -o "$WORK/time.out" "${CMD[@]}" > "$WORK/run.log" 2>&1; then
+        cat "$WORK/run.log" >&2
+        die "$client $dir failed"
+    fi
+    check_same "$target" "$client $dir"
+    rm -f "$target"
+    read -r elapsed user sys rss < "$WORK/time.out"
+    awk -v c="$client" -v d="$dir" -v r="$run" -v b="$BYTES" -v e="$elapsed" -v u="$user" -v s="$sys" -v m="$rss" \
+        'BEGIN { if (e <= 0) e = 0.01; printf "%s %s %d %.1f %.2f %d\n", c, d, r, b / e / 1e6, u + s, m }' >> "$WORK/results"
+}
+
+CLIENTS="tolvane curl"
+[ -n "$BASELINE_CLI" ] && CLIENTS="tolvane curl before"
+
+echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 : > "$WORK/results"
 for run in $(seq "$RUNS"); do
     echo "Run $run of $RUNS..."
-    measure tolvane-up env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" \
-        "$CLI" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" put "$SOURCE" up-tolvane.bin
-    check_same "$WORK/root/up-tolvane.bin" "tolvane-cli upload"
-    measure curl-up curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -T "$SOURCE" "$URL/up-curl.bin"
-    check_same "$WORK/root/up-curl.bin" "curl upload"
-    rm -f "$WORK/root/up-tolvane.bin" "$WORK/root/up-curl.bin"
-
-    measure tolvane-down env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" \
-        "$CLI" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" get big.bin "$WORK/down-tolvane.bin"
-    check_same "$WORK/down-tolvane.bin" "tolvane-cli download"
-    measure curl-down curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -o "$WORK/down-curl.bin" "$URL/big.bin"
-    check_same "$WORK/down-curl.bin" "curl download"
-    rm -f "$WORK/down-tolvane.bin" "$WORK/down-curl.bin"
+    for dir in up down; do
+        for client in $CLIENTS; do
+            measure "$client" "$dir" "$run"
+        done
+    done
 done
+echo "Load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-echo "File: $BYTES bytes over loopback, vsftpd, passive mode, $RUNS runs each"
-printf "%-14s %10s %10s %12s\n" "run" "MB/s" "CPU s" "peak RSS MiB"
-awk '{ printf "%-14s %10.1f %10.2f %12.1f\n", $1, $2, $3, $4 / 1024 }' "$WORK/results"
+echo "File: $BYTES bytes over loopback, vsftpd, passive mode, files in $BENCH_TMP, $RUNS runs each"
+printf "%-8s %-5s %4s %10s %8s %12s\n" "client" "dir" "run" "MB/s" "CPU s" "peak RSS MiB"
+awk '{ printf "%-8s %-5s %4d %10.1f %8.2f %12.1f\n", $1, $2, $3, $4, $5, $6 / 1024 }' "$WORK/results"
 echo
-echo "Medians and ratios (tolvane-cli / curl):"
-awk -v runs="$RUNS" '
-function median(key, field,   n, i, j, t, v) {
-    n = 0
-    for (i = 1; i <= count; i++) if (name[i] == key) v[++n] = val[i, field]
+echo "Medians (ratios against curl: the median of the run-by-run ratios):"
+awk -v clients="$CLIENTS" '
+function sortv(v, n,   i, j, t) {
     for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
-    return n ? v[int((n + 1) / 2)] : 0
 }
-{ count++; name[count] = $1; val[count, 2] = $2; val[count, 3] = $3; val[count, 4] = $4 }
+function median(v, n) { sortv(v, n); return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }
+function med(c, d, f,   n, r, v) {
+    n = 0
+    for (r = 1; r <= runs; r++) if ((c, d, r, f) in val) v[++n] = val[c, d, r, f]
+    return n ? median(v, n) : 0
+}
+function medratio(c, d, f,   n, r, v) {
+    n = 0
+    for (r = 1; r <= runs; r++)
+        if ((c, d, r, f) in val && ("curl", d, r, f) in val && val["curl", d, r, f] > 0)
+            v[++n] = val[c, d, r, f] / val["curl", d, r, f]
+    return n ? median(v, n) : 0
+}
+{ val[$1, $2, $3, 4] = $4; val[$1, $2, $3, 5] = $5; val[$1, $2, $3, 6] = $6; if ($3 > runs) runs = $3 }
 END {
-    split("up down", dirs, " ")
+    nc = split(clients, cl, " ")
+    printf "%-5s %-8s %10s %8s %9s %12s %10s\n", "dir", "client", "MB/s", "CPU s", "RSS MiB", "speed/curl", "CPU/curl"
     for (d = 1; d <= 2; d++) {
-        dir = dirs[d]
-        tm = median("tolvane-" dir, 2); cm = median("curl-" dir, 2)
-        tc = median("tolvane-" dir, 3); cc = median("curl-" dir, 3)
-        tr = median("tolvane-" dir, 4); cr = median("curl-" dir, 4)
-        printf "%-9s tolvane-cli %8.1f MB/s %6.2f CPU s %7.1f MiB | curl %8.1f MB/s %6.2f CPU s %7.1f MiB\n", \
-            dir "load", tm, tc, tr / 1024, cm, cc, cr / 1024
-        printf "          throughput ratio %.2f (target >= 0.80: %s), CPU ratio %.2f, RSS %.1f MiB (target < 64: %s)\n", \
-            cm ? tm / cm : 0, (cm && tm / cm >= 0.8) ? "met" : "MISSED", cc ? tc / cc : 0, tr / 1024, \
-            (tr / 1024 < 64) ? "met" : "MISSED"
+        dir = d == 1 ? "up" : "down"
+        for (i = 1; i <= nc; i++) {
+            c = cl[i]
+            printf "%-5s %-8s %10.1f %8.2f %9.1f", dir, c, med(c, dir, 4), med(c, dir, 5), med(c, dir, 6) / 1024
+            if (c == "curl") printf "\n"
+            else printf " %12.2f %10.2f\n", medratio(c, dir, 4), medratio(c, dir, 5)
+        }
+    }
+    print ""
+    for (d = 1; d <= 2; d++) {
+        dir = d == 1 ? "up" : "down"
+        r = medratio("tolvane", dir, 4); m = med("tolvane", dir, 6) / 1024
+        printf "%-5s tolvane-cli throughput %.2f x curl (target >= 1.00: %s), peak RSS %.1f MiB (target < 64: %s)\n", \
+            dir, r, (r >= 1.0) ? "met" : "MISSED", m, (m < 64) ? "met" : "MISSED"
     }
 }' "$WORK/results"
+
+[ "$SYSCALLS" = 0 ] && exit 0
+echo
+echo "System calls per GiB (strace -c -f, one untimed run each; whole process: login, transfer, logout):"
+printf "%-5s %-8s %12s   %s\n" "dir" "client" "calls/GiB" "largest counts"
+for dir in up down; do
+    for client in $CLIENTS; do
+        client_cmd "$client" "$dir"
+        target=$(target_of "$client" "$dir")
+        rm -f "$target"
+        strace -c -f -o "$WORK/strace.out" "${CMD[@]}" > "$WORK/run.log" 2>&1 || { cat "$WORK/run.log" >&2; die "$client $dir under strace failed"; }
+        check_same "$target" "$client $dir under strace"
+        rm -f "$target"
+        awk -v c="$client" -v d="$dir" -v mb="$SIZE_MB" '
+            $NF == "total" { total = $4 }
+            $1 ~ /^[0-9.]+$/ && $NF != "total" { calls[$NF] = $4 }
+            END {
+                top = ""
+                for (k = 0; k < 4; k++) {
+                    best = ""; bv = -1
+                    for (n in calls) if (calls[n] > bv) { bv = calls[n]; best = n }
+                    if (best == "") break
+                    top = top sprintf("%s%s %d", top == "" ? "" : ", ", best, bv)
+                    delete calls[best]
+                }
+                printf "%-5s %-8s %12.0f   %s\n", d, c, total * 1024 / mb, top
+            }' "$WORK/strace.out"
+    done
+done

@@ -144,10 +144,35 @@ void TIpDataSocket::LogData(uint32_t Kind, const void *Data, int32_t Len)
 // ---------------------------------------------------------------------------
 // Receiving
 
+bool TIpDataSocket::BytesPassUnchanged() const
+{
+    return !(FSocksState >= 1 && FSocksState <= 4) && !FTelnet && !FStripHighBit && !FEchoReceived &&
+           !FDiscardReceived;
+}
+
+bool TIpDataSocket::LargeStreamReceive() const
+{
+    return FReceiveMode == rmStream && FReceiveStream && BytesPassUnchanged();
+}
+
 void TIpDataSocket::HandleRead()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
     ResetIdle();
+    if (LargeStreamReceive()) {
+        // Bounded by bytes rather than calls. A short piece means the
+        // system had no more: another recv would only hear would-block, and
+        // the read notification, re-armed by this recv, comes back by itself
+        // when more arrives.
+        for (int64_t Bytes = 0; Bytes < IpStreamReceiveBytesPerNotification && LargeStreamReceive();) {
+            if (ReadPieceIntoStream(false, IpStreamReceivePiece) == 0)
+                break;
+            Bytes += FLastRecvBytes;
+            if (uint32_t(FLastRecvBytes) < IpStreamReceivePiece)
+                break;
+        }
+        return;
+    }
     // A bounded number of reads: whatever is left keeps the read
     // notification armed (the last recv re-armed it), so the rest comes
     // with the next one, after the event loop had its turn.
@@ -177,8 +202,36 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
     // the socket does not spin.
     if (FreeSpace() == 0 || MaxBytes == 0)
         return 0;
-    uint8_t *Bytes = FBuffer + FWritePos;
-    const int Got = WinSockAccess().recv(FHandle, Bytes, int(std::min(FreeSpace(), MaxBytes)), 0);
+    const uint32_t N = RecvInto(FBuffer + FWritePos, std::min(FreeSpace(), MaxBytes), Final);
+    FWritePos += N;
+    return N;
+}
+
+uint32_t TIpDataSocket::ReadPieceIntoStream(bool Final, uint32_t MaxBytes)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    FLastRecvBytes = 0;
+    // What the line buffer still holds came first.
+    while (Deliver()) {
+    }
+    if (!FLargeBuffer)
+        FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
+    const uint32_t N = RecvInto(FLargeBuffer.get(), std::min(MaxBytes, IpStreamReceivePiece), Final);
+    if (N > 0) {
+        FlushPartialLine();
+        FReceiveStream->WriteBuffer(FLargeBuffer.get(), int64_t(N));
+    }
+    return N;
+}
+
+uint32_t TIpDataSocket::RecvInto(uint8_t *Bytes, uint32_t Room, bool Final)
+{
+    FLastRecvBytes = 0;
+    if (FHandle == INVALID_SOCKET || !SocketHeld())
+        return 0;
+    if (!Final && !FConnected)
+        return 0;
+    const int Got = WinSockAccess().recv(FHandle, Bytes, int(Room), 0);
     const int Err = Got == SOCKET_ERROR ? LastError() : 0;
     IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
     if (Got > 0 && FLogOptions.Contains(loLowData))
@@ -208,7 +261,6 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
         LogData(IpLogRead, Bytes, N);
     FStats.Add(ssReceived, uint64_t(N));
     FActivity = true;
-    FWritePos += uint32_t(N);
     return uint32_t(N);
 }
 
@@ -573,7 +625,10 @@ void TIpDataSocket::Close()
             Waiting = 0;
         for (int64_t Left = Waiting; Left > 0;) {
             try {
-                ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
+                if (LargeStreamReceive())
+                    ReadPieceIntoStream(true, uint32_t(std::min<int64_t>(Left, IpStreamReceivePiece)));
+                else
+                    ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
             } catch (const EIpWinSockError &) {
                 break;
             }

@@ -56,6 +56,11 @@ public:
     int32_t PutString(const std::string &Text, bool CloseAfter);
     int32_t PutStream(TStream *Stream, bool CloseAfter);
     TIpSockStatRec GetStatistics();
+    // True while nothing between the wire and the caller changes the bytes:
+    // no proxy negotiation pending, no telnet, no high-bit stripping, echo
+    // or discarding. Only then may bytes bypass the line buffer in large
+    // pieces; a filter added to this socket makes it false while it works.
+    virtual bool BytesPassUnchanged() const;
 
     // --- settings
     uint32_t FixedLineLength() const { return FFixedLineLength; }
@@ -92,6 +97,14 @@ public:
 protected:
     // One recv of at most MaxBytes (and the free space of the buffer).
     uint32_t ReadSocket(bool Final, uint32_t MaxBytes = IpReceiveBufferSize);
+    // One recv of at most Room bytes to Bytes, through the receive filters,
+    // with the statistics and logs; the bytes left after the filters.
+    uint32_t RecvInto(uint8_t *Bytes, uint32_t Room, bool Final);
+    // Stream mode with a stream and unchanged bytes: receive in large pieces.
+    bool LargeStreamReceive() const;
+    // One recv of at most MaxBytes into the large buffer, written to the
+    // receive stream behind what the line buffer still held.
+    uint32_t ReadPieceIntoStream(bool Final, uint32_t MaxBytes);
     bool Deliver();
     bool ExtractLine(bool TakeAll);
     uint32_t FreeSpace() const { return IpReceiveBufferSize - FWritePos; }
@@ -129,6 +142,7 @@ protected:
     TStream *FReceiveStream = nullptr;
     bool FStripLineTerminator = IpDefStripLineTerminator;
     uint8_t FBuffer[IpReceiveBufferSize];
+    std::unique_ptr<uint8_t[]> FLargeBuffer;  // IpStreamReceivePiece bytes, made on first use
     uint32_t FReadPos = 0;
     uint32_t FWritePos = 0;
     std::string FPartialLine;

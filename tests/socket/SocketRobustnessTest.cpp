@@ -20,6 +20,15 @@
 
 namespace {
 
+// A socket that takes every received byte through the 8 KiB line buffer,
+// as stream mode did before it read in large pieces.
+class TLineBufferSocket : public TIpDataSocket
+{
+public:
+    using TIpDataSocket::TIpDataSocket;
+    bool BytesPassUnchanged() const override { return false; }
+};
+
 // Records, besides everything TRecordingClient records, the most work a
 // single read or write notification (or a PutStream call) did, and each
 // timer tick as a "tick" event.
@@ -27,8 +36,20 @@ class TMeasuringClient : public TRecordingClient
 {
 public:
     uint64_t MaxReadBytes = 0;
+    uint64_t MaxStreamReadBytes = 0;
     uint64_t MaxSendBytes = 0;
     TSocket Watched = INVALID_SOCKET;
+    TStream *WatchedStream = nullptr;
+    bool LineBufferOnly = false;
+
+    TSocket CreateSocket() override
+    {
+        if (!LineBufferOnly)
+            return TRecordingClient::CreateSocket();
+        auto *Socket = new TLineBufferSocket(this, INVALID_SOCKET, DefaultLocalAddr(), DataInits(), SocksServer());
+        SocketList()->Add(Socket);
+        return Socket->Handle();
+    }
 
     uint64_t RawSent()
     {
@@ -38,8 +59,11 @@ public:
     void SocketRead(TSocket Handle) override
     {
         const uint64_t Before = BytesCut;
+        const int64_t StreamBefore = WatchedStream ? WatchedStream->Size() : 0;
         TRecordingClient::SocketRead(Handle);
         MaxReadBytes = std::max(MaxReadBytes, BytesCut - Before);
+        if (WatchedStream)
+            MaxStreamReadBytes = std::max(MaxStreamReadBytes, uint64_t(WatchedStream->Size() - StreamBefore));
     }
     void SocketWrite(TSocket Handle) override
     {
@@ -64,8 +88,9 @@ struct TConn
     TSocket Handle = INVALID_SOCKET;
     std::thread PeerWork;  // what the peer does meanwhile; joined first
 
-    TConn()
+    explicit TConn(bool LineBufferOnly = false)
     {
+        Client.LineBufferOnly = LineBufferOnly;
         Client.SetTimerInterval(50);
         Handle = Client.ConnectSocket(Listener.Address());
         Client.Watched = Handle;
@@ -135,6 +160,80 @@ TEST(SocketBudget, AFloodOfShortLinesIsReadInBoundedStepsAndNothingIsLost)
     EXPECT_EQ(C.Client.BytesCut, Flood.size());
     EXPECT_LE(C.Client.MaxReadBytes, uint64_t(IpReadsPerNotification) * IpReceiveBufferSize)
         << "one read notification took more than its share";
+}
+
+struct TStreamRun
+{
+    bool Equal = false;
+    size_t Got = 0;
+    std::vector<std::string> Events;  // after the connect
+    std::vector<uint64_t> Progress;   // bytes received at each progress report
+    uint64_t AtClose = 0;
+    uint64_t MaxRead = 0;
+};
+
+// The peer sends Data and closes; the socket receives it into a stream.
+void ReceiveIntoStream(bool LineBufferOnly, const std::string &Data, TStreamRun &Out)
+{
+    TConn C(LineBufferOnly);
+    READY(C);
+    TStringStream Sink;
+    C.Client.WatchedStream = &Sink;
+    C.Client.OnStatus = [&](TObject *, TSocket, TIpStatusKind K, const TIpConnRec &, const TIpSockStatRec &S) {
+        if (K == skProgress)
+            Out.Progress.push_back(S.Received());
+        if (K == skClose)
+            Out.AtClose = S.Received();
+    };
+    C.Client.SetSocketReceiveStream(C.Handle, &Sink);
+    C.Client.SetSocketReceiveMode(C.Handle, rmStream);
+    C.PeerWork = std::thread([&] {
+        C.Peer.SendAll(Data, 60000);
+        C.Peer.Close();
+    });
+    ASSERT_TRUE(PumpUntil([&] { return C.Client.Closes == 1; }, 60000));
+    RunFor(120);
+    Out.Equal = Sink.DataString() == Data;
+    Out.Got = Sink.DataString().size();
+    for (const std::string &E : C.Client.Events)
+        if (E != "status:connect")
+            Out.Events.push_back(E);
+    Out.MaxRead = C.Client.MaxStreamReadBytes;
+}
+
+TEST(SocketBudget, AStreamReceiveInLargePiecesKeepsTheBytesAndEventsOfTheLineBuffer)
+{
+    const std::string Data = PatternBytes(size_t(64) << 20, 13);
+    for (const bool LineBufferOnly : {true, false}) {
+        SCOPED_TRACE(LineBufferOnly ? "8 KiB line buffer" : "large pieces");
+        TStreamRun R;
+        ReceiveIntoStream(LineBufferOnly, Data, R);
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_TRUE(R.Equal) << R.Got << " of " << Data.size() << " bytes, or other bytes";
+        EXPECT_EQ(R.AtClose, Data.size()) << "byte count at the close";
+        // Only ticks, progress and the close: nothing else is reported,
+        // progress at most once a tick, the close once and last.
+        std::vector<std::string> Other;
+        for (const std::string &E : R.Events)
+            if (E != "tick" && E != "status:progress")
+                Other.push_back(E);
+        EXPECT_EQ(Other, std::vector<std::string>{"status:close"});
+        const auto Close = std::find(R.Events.begin(), R.Events.end(), "status:close");
+        for (auto It = Close; It != R.Events.end(); ++It)
+            EXPECT_NE(*It, "status:progress") << "progress after the close";
+        for (auto It = R.Events.begin(); It != R.Events.end(); ++It) {
+            if (*It == "status:progress") {
+                EXPECT_TRUE(It != R.Events.begin() && *(It - 1) == "tick") << "more than one progress in a tick";
+            }
+        }
+        EXPECT_TRUE(std::is_sorted(R.Progress.begin(), R.Progress.end()));
+        if (!R.Progress.empty()) {
+            EXPECT_LE(R.Progress.back(), Data.size());
+        }
+        const uint64_t Budget = LineBufferOnly ? uint64_t(IpStreamReadsPerNotification) * IpReceiveBufferSize
+                                               : uint64_t(IpStreamReceiveBytesPerNotification);
+        EXPECT_LE(R.MaxRead, Budget) << "one read notification took more than its share";
+    }
 }
 
 TEST(SocketBudget, ALocalCloseDrainsWhatWaitedButNotWhatAPeerKeepsSending)
