@@ -26,14 +26,54 @@ int FtpReplyCode(const std::string &Line)
     return (Line[0] - '0') * 100 + (Line[1] - '0') * 10 + (Line[2] - '0');
 }
 
+// The first run of exactly six comma-separated decimal numbers in Text
+// (blanks allowed around the commas); empty when there is none.
+static std::string SixNumberRun(const std::string &Text)
+{
+    const std::size_t n = Text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (!IsDigit(Text[i]) || (i > 0 && IsDigit(Text[i - 1]))) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        std::size_t end = i;
+        int count = 0;
+        for (;;) {
+            while (end < n && IsDigit(Text[end]))
+                ++end;
+            ++count;
+            std::size_t j = end;
+            while (j < n && Text[j] == ' ')
+                ++j;
+            if (j >= n || Text[j] != ',')
+                break;
+            ++j;
+            while (j < n && Text[j] == ' ')
+                ++j;
+            if (j >= n || !IsDigit(Text[j]))
+                break;
+            end = j;
+        }
+        if (count == 6)
+            return Text.substr(start, end - start);
+        i = end;
+    }
+    return std::string();
+}
+
 std::string FtpPasvText(const std::string &Reply)
 {
     std::size_t open = Reply.find('(');
-    std::size_t from = open == std::string::npos ? 0 : open + 1;
-    std::size_t close = Reply.find(')', from);
+    // Servers that leave out the parentheses are common enough that a
+    // client should look for the numbers themselves (RFC 1123 4.1.2.6).
+    if (open == std::string::npos)
+        return SixNumberRun(Reply);
+    std::size_t close = Reply.find(')', open + 1);
     if (close == std::string::npos)
         return std::string();
-    return Reply.substr(from, close - from);
+    return Reply.substr(open + 1, close - open - 1);
 }
 
 // A decimal number of 1 to 3 digits in 0..255, surrounding blanks allowed

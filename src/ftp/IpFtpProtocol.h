@@ -16,8 +16,9 @@ std::string ToDosPath(const std::string &Path);
 // number, 0 when they are not three digits.
 int FtpReplyCode(const std::string &Line);
 
-// The text between the first "(" and the following ")" of a 227 reply. Without
-// a "(" the search for ")" starts at the beginning; without a ")" it is empty.
+// The text between the first "(" and the following ")" of a 227 reply; empty
+// without a ")". Without a "(" it is the first run of exactly six
+// comma-separated numbers in the reply (empty when there is none).
 std::string FtpPasvText(const std::string &Reply);
 
 // Turns the 227 text h1,h2,h3,h4,p1,p2 into "h1.h2.h3.h4:port" with

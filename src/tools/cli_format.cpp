@@ -45,15 +45,72 @@ bool IsDigit(char C)
     return C >= '0' && C <= '9';
 }
 
+// Length of the well-formed UTF-8 sequence that starts at S[I] (2 to 4),
+// 0 when none does (overlong forms and surrogates included).
+size_t Utf8Length(std::string_view S, size_t I)
+{
+    const unsigned char B = static_cast<unsigned char>(S[I]);
+    size_t Len = 0;
+    unsigned char Lo = 0x80, Hi = 0xBF;  // range of the second byte
+    if (B >= 0xC2 && B <= 0xDF)
+        Len = 2;
+    else if (B >= 0xE0 && B <= 0xEF) {
+        Len = 3;
+        Lo = B == 0xE0 ? 0xA0 : 0x80;
+        Hi = B == 0xED ? 0x9F : 0xBF;
+    } else if (B >= 0xF0 && B <= 0xF4) {
+        Len = 4;
+        Lo = B == 0xF0 ? 0x90 : 0x80;
+        Hi = B == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (Len == 0 || I + Len > S.size())
+        return 0;
+    for (size_t K = 1; K < Len; ++K) {
+        const unsigned char C = static_cast<unsigned char>(S[I + K]);
+        if (C < (K == 1 ? Lo : 0x80) || C > (K == 1 ? Hi : 0xBF))
+            return 0;
+    }
+    return Len;
+}
+
+void AppendHex(std::string &Out, unsigned char U)
+{
+    static const char Hex[] = "0123456789abcdef";
+    Out += "\\x";
+    Out += Hex[U >> 4];
+    Out += Hex[U & 15];
+}
+
 } // namespace
 
 std::string EscapeText(std::string_view S)
 {
-    static const char Hex[] = "0123456789abcdef";
     std::string Out;
     Out.reserve(S.size());
-    for (char C : S) {
+    for (size_t I = 0; I < S.size(); ++I) {
+        const char C = S[I];
         const unsigned char U = static_cast<unsigned char>(C);
+        if (U >= 0x80) {
+            // C1 controls (CSI, OSC, ...) act on a terminal both as single
+            // bytes 0x80-0x9F and as U+0080-U+009F in UTF-8; other UTF-8
+            // text passes unchanged.
+            const size_t Len = Utf8Length(S, I);
+            const bool C1 = Len == 2 && U == 0xC2 && static_cast<unsigned char>(S[I + 1]) <= 0x9F;
+            if (Len == 0) {
+                if (U <= 0x9F)
+                    AppendHex(Out, U);
+                else
+                    Out += C;
+            } else if (C1) {
+                AppendHex(Out, U);
+                AppendHex(Out, static_cast<unsigned char>(S[I + 1]));
+                I += 1;
+            } else {
+                Out.append(S.substr(I, Len));
+                I += Len - 1;
+            }
+            continue;
+        }
         switch (C) {
         case '\\':
             Out += "\\\\";
@@ -68,13 +125,10 @@ std::string EscapeText(std::string_view S)
             Out += "\\n";
             break;
         default:
-            if (U < 0x20 || U == 0x7F) {
-                Out += "\\x";
-                Out += Hex[U >> 4];
-                Out += Hex[U & 15];
-            } else {
+            if (U < 0x20 || U == 0x7F)
+                AppendHex(Out, U);
+            else
                 Out += C;
-            }
         }
     }
     return Out;

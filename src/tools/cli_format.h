@@ -9,8 +9,10 @@
 
 #include "ftp/IpFtpList.h"
 
-// Backslash, tab and control bytes (below 32, and 127) as C escapes; other
-// bytes unchanged.
+// Backslash, tab and control bytes (below 32, and 127) as C escapes, and
+// the C1 controls as \xNN: bytes 0x80-0x9F that are not part of well-formed
+// UTF-8, and U+0080-U+009F encoded in UTF-8 (both bytes). Other bytes,
+// well-formed UTF-8 text among them, are unchanged.
 std::string EscapeText(std::string_view S);
 
 // A reply (possibly several lines) as one line: line ends become blanks,

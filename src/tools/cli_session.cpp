@@ -1,5 +1,7 @@
 #include "tools/cli_session.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "base/IpStreams.h"
@@ -17,6 +20,8 @@ namespace {
 // How long QUIT may take before the run ends without the server's answer.
 constexpr int QuitGraceMs = 3000;
 constexpr int32_t CliReceiveBufferSize = 1024 * 1024;
+// Most of a quote reply that is printed.
+constexpr size_t CliMaxReplyBytes = 1000000;
 
 // The control connection's socket: reports each command line it is asked
 // to send, so the verbose trace shows exactly what goes on the wire.
@@ -44,6 +49,9 @@ public:
         }
         return TIpDataSocket::QueueData(Data, Len, Stream, CloseAfter, Internal, Raw);
     }
+
+    // The idle count runs from now.
+    void RestartIdle() { ResetIdle(); }
 
 private:
     TCliFtpClient *FClient;
@@ -76,6 +84,29 @@ void WriteErr(const std::string &Text)
     std::fflush(stderr);
 }
 
+// The system's words for a socket error code.
+std::string ReasonText(int Code)
+{
+    const int Errno = ErrnoFromWinSockError(Code);
+    if (Errno > 0) {
+        char Buf[256];
+        return strerror_r(Errno, Buf, sizeof Buf);
+    }
+    return WinSockErrorText(Code);
+}
+
+bool Resolves(const std::string &Host)
+{
+    addrinfo Hints{};
+    Hints.ai_family = AF_INET;
+    Hints.ai_socktype = SOCK_STREAM;
+    addrinfo *Result = nullptr;
+    if (::getaddrinfo(Host.c_str(), nullptr, &Hints, &Result) != 0)
+        return false;
+    ::freeaddrinfo(Result);
+    return true;
+}
+
 } // namespace
 
 TSocket TCliFtpClient::CreateSocket()
@@ -83,6 +114,14 @@ TSocket TCliFtpClient::CreateSocket()
     auto *Socket = new TCliControlSocket(this, DefaultLocalAddr(), DataInits(), SocksServer());
     SocketList()->Add(Socket);
     return Socket->Handle();
+}
+
+void TCliFtpClient::DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn)
+{
+    if (Kind == skClose && Handle != INVALID_SOCKET && Handle == DataSocket())
+        if (auto *Control = dynamic_cast<TCliControlSocket *>(FindDataSocket(ControlSocket(), false)))
+            Control->RestartIdle();
+    TIpFtpClient::DoStatus(Handle, Kind, Conn);
 }
 
 void TCliFtpClient::WndProc(TIpMessage &Msg)
@@ -136,10 +175,18 @@ void TCliSession::BindEvents()
             Shown.pop_back();
         if (FOptions.Verbose)
             Trace("< " + EscapeText(Shown));
-        if (FPhase == phOperation && FOptions.Operation == coQuote && FReplyLines.size() < 1000000)
-            FReplyLines += EscapeText(Shown) + "\n";
+        if (FPhase == phOperation && FOptions.Operation == coQuote) {
+            std::string Out = EscapeText(Shown) + "\n";
+            if (!FReplyCut && FReplyLines.size() + Out.size() <= CliMaxReplyBytes) {
+                FReplyLines += Out;
+            } else {
+                FReplyCut = true;
+                FCutLast = std::move(Out);
+            }
+        }
     };
     FClient.OnFtpConnected = [this](TObject *) {
+        FControlConnected = true;
         if (FOptions.Verbose)
             Trace("* Connected");
     };
@@ -149,15 +196,17 @@ void TCliSession::BindEvents()
         // A server without SYST or PWD still gets its listing.
         if (FPhase == phSystem || FPhase == phSystemPwd)
             return;
-        if (FPhase == phLogin || FPhase == phOperation)
+        if (FPhase == phLogin || FPhase == phChangeDir || FPhase == phOperation)
             Fail(CliExitServer, OneLine(Text));
     };
-    FClient.OnFtpLoginError = [this](TObject *, int, const std::string &Text) {
-        Fail(CliExitNetwork, OneLine(Text));
+    // Socket errors while logging in (the control connection's).
+    FClient.OnFtpLoginError = [this](TObject *, int Code, const std::string &Text) {
+        if (!FDecided)
+            Fail(CliExitNetwork, NetworkMessage(FClient.ControlSocket(), Code, Text));
     };
-    FClient.OnError = [this](TObject *, TSocket, int, const std::string &Text) {
-        if (FPhase < phQuit)
-            Fail(CliExitNetwork, OneLine(Text));
+    FClient.OnError = [this](TObject *, TSocket Handle, int Code, const std::string &Text) {
+        if (FPhase < phQuit && !FDecided)
+            Fail(CliExitNetwork, NetworkMessage(Handle, Code, Text));
     };
     FClient.OnFtpDisconnected = [this](TObject *) {
         // A QUIT sent with quote: the client closes on the 221 before it
@@ -264,6 +313,8 @@ void TCliSession::Start()
     try {
         if (!FClient.Login(FOptions.Host, FOptions.User, FOptions.Password))
             Fail(CliExitNetwork, "cannot start the connection");
+    } catch (const EIpWinSockError &E) {
+        Fail(CliExitNetwork, NetworkMessage(INVALID_SOCKET, E.ErrorCode(), E.what()));
     } catch (const std::exception &E) {
         Fail(CliExitNetwork, E.what());
     }
@@ -307,6 +358,15 @@ void TCliSession::Reply(int Code, const std::string &Text)
         FPhase = phOperation;
         Later([this] { StartOperation(); });
         break;
+    case phChangeDir:
+        if (Code >= 200 && Code < 300) {
+            FDirChanged = true;
+            FPhase = phOperation;
+            Later([this] { StartOperation(); });
+        } else if (Code >= 300) {
+            Fail(CliExitServer, OneLine(Text));
+        }
+        break;
     case phOperation:
         OperationReply(Code, Text);
         break;
@@ -344,6 +404,17 @@ void TCliSession::OperationReply(int Code, const std::string &Text)
     case coQuote: {
         std::fwrite(FReplyLines.data(), 1, FReplyLines.size(), stdout);
         FReplyLines.clear();
+        if (FReplyCut) {
+            // The closing line still shows the reply's code.
+            std::fwrite(FCutLast.data(), 1, FCutLast.size(), stdout);
+            FReplyCut = false;
+            const std::string Note = "reply cut at " + std::to_string(CliMaxReplyBytes) + " bytes";
+            if (FDecided)
+                WriteErr("tolvane-cli: " + Note + "\n");
+            else
+                Fail(CliExitServer, Note);
+            break;
+        }
         if (Code >= 200)
             Succeed();
         break;
@@ -418,7 +489,15 @@ void TCliSession::StartOperation()
         case coNameList:
             if (FClient.FtpState() != stReady)
                 break;
-            FClient.ListDir(A.empty() ? std::string() : A[0], FOptions.Operation == coList);
+            // Into the folder first, then list it: some servers read a LIST
+            // argument as options and patterns, so a name with blanks or a
+            // leading "-" would list something else.
+            if (!A.empty() && !A[0].empty() && !FDirChanged) {
+                FPhase = phChangeDir;
+                Started = FClient.SendFtpCommand("CWD " + A[0]);
+                break;
+            }
+            FClient.ListDir(std::string(), FOptions.Operation == coList);
             Started = true;
             break;
         case coGet: {
@@ -503,6 +582,38 @@ void TCliSession::PrintListing()
             Out += FormatEntry(*List[I]) + "\n";
     }
     std::fwrite(Out.data(), 1, Out.size(), stdout);
+}
+
+std::string TCliSession::NetworkMessage(TSocket Handle, int Code, const std::string &EngineText)
+{
+    if (FOptions.Verbose)
+        Trace("* " + OneLine(EngineText));
+    // Proxy refusals and other texts of the engine's own say it already.
+    if (Code < 10000 || Code >= 12000)
+        return OneLine(EngineText);
+    const std::string Reason = ReasonText(Code);
+    const bool Control = Handle == FClient.ControlSocket() || (Handle == INVALID_SOCKET && !FControlConnected);
+    if (Control) {
+        // The engine reports a proxy name it cannot look up in more than one way.
+        if (FOptions.UseSocks && !FControlConnected && !Resolves(FOptions.SocksHost))
+            return "cannot resolve proxy host '" + EscapeText(FOptions.SocksHost) + "'";
+        if (Code >= 11001 && Code <= 11004)
+            return "cannot resolve host '" + EscapeText(FOptions.Host) + "'";
+        const std::string Where = FOptions.UseSocks ? "proxy " + EscapeText(FOptions.SocksHost) + " port " +
+                                                          std::to_string(FOptions.SocksPort)
+                                                    : EscapeText(FOptions.Host) + " port " + std::to_string(FOptions.Port);
+        if (!FControlConnected)
+            return "cannot connect to " + Where + ": " + Reason;
+        return "connection to " + Where + " failed: " + Reason;
+    }
+    std::string Where;
+    if (TIpDataSocket *Data = FClient.FindDataSocket(Handle, false)) {
+        char Text[INET_ADDRSTRLEN] = "";
+        const TSockAddrIn &Addr = Data->RemoteAddr();
+        if (::inet_ntop(AF_INET, &Addr.sin_addr, Text, sizeof Text) && Addr.sin_addr.s_addr != 0)
+            Where = std::string(" to ") + Text + " port " + std::to_string(ntohs(Addr.sin_port));
+    }
+    return "data connection" + Where + " failed: " + Reason;
 }
 
 void TCliSession::Succeed()

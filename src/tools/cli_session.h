@@ -22,6 +22,10 @@ public:
 
     TSocket CreateSocket() override;
     void WndProc(TIpMessage &Msg) override;
+    // The end of the data connection starts the wait for the final reply
+    // afresh: the time-out measures silence, and until then the data
+    // connection was what moved.
+    void DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn) override;
     // Called with each command line as it is queued (without CR LF).
     std::function<void(const std::string &Line)> OnCommandSent;
     // Called with each reply line (with its CR LF) as it is taken up.
@@ -53,7 +57,7 @@ public:
     void Interrupt(int Signal);
 
 private:
-    enum TPhase : uint8_t { phIdle, phLogin, phSystem, phSystemPwd, phOperation, phQuit, phDone };
+    enum TPhase : uint8_t { phIdle, phLogin, phSystem, phSystemPwd, phChangeDir, phOperation, phQuit, phDone };
 
     void BindEvents();
     void Reply(int Code, const std::string &Text);
@@ -63,6 +67,9 @@ private:
     void StartOperation();
     void TransferPartDone();
     void PrintListing();
+    // The error line for a socket error: what failed and where, in the
+    // words of the system; the engine's own text goes to the trace.
+    std::string NetworkMessage(TSocket Handle, int Code, const std::string &EngineText);
 
     void Succeed();
     void Fail(int Code, const std::string &Message);
@@ -100,6 +107,10 @@ private:
     bool FFinalReply = false;
     std::string FListing;
     std::string FReplyLines; // quote: every line of the reply, closing line included
+    bool FReplyCut = false;  // quote: lines were left out at the size limit
+    std::string FCutLast;    // quote: the last line that did not fit (the closing one at the end)
+    bool FDirChanged = false; // ls/nlst DIR: the CWD has been answered
+    bool FControlConnected = false;
 
     bool FProgressTty = false;
     bool FProgressShown = false;

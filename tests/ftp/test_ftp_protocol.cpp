@@ -31,11 +31,29 @@ TEST(FtpProtocol, ReplyCodeIsThreeDigitsOrZero)
 TEST(FtpProtocol, PasvTextIsBetweenParenthesesWithFallbacks)
 {
     EXPECT_EQ(FtpPasvText("227 Entering Passive Mode (192,168,1,20,19,137).\r\n"), "192,168,1,20,19,137");
-    // Without "(" the search for ")" starts at the beginning.
-    EXPECT_EQ(FtpPasvText("227 =1,2,3,4,5,6)\r\n"), "227 =1,2,3,4,5,6");
     // Without ")" the text is empty.
     EXPECT_EQ(FtpPasvText("227 Entering Passive Mode (1,2,3,4,5,6\r\n"), "");
     EXPECT_EQ(FtpPasvText("227 ) (1,2,3,4,5,6)"), "1,2,3,4,5,6");
+    // Parentheses that hold something else still refuse, even with numbers outside them.
+    EXPECT_EQ(FtpPasvText("227 (port follows) 127,0,0,1,4,1\r\n"), "port follows");
+}
+
+TEST(FtpProtocol, PasvTextWithoutParenthesesIsTheFirstRunOfSixNumbers)
+{
+    EXPECT_EQ(FtpPasvText("227 Entering Passive Mode 127,0,0,1,4,1\r\n"), "127,0,0,1,4,1");
+    EXPECT_EQ(FtpPasvText("227 =1,2,3,4,5,6)\r\n"), "1,2,3,4,5,6");
+    EXPECT_EQ(FtpPasvText("227 Passive 10, 0, 0, 7, 195, 80."), "10, 0, 0, 7, 195, 80");
+    // Shorter and longer runs are not addresses; the search goes on behind them.
+    EXPECT_EQ(FtpPasvText("227 v1,2 then 1,2,3,4,5,6,7 then 9,8,7,6,5,4"), "9,8,7,6,5,4");
+    for (const char *None : {"227 Entering Passive Mode\r\n", "227 1,2,3,4,5", "227 1,2,3,4,5,", "",
+                             "227 1,2,3,4,5,6,7"}) {
+        EXPECT_EQ(FtpPasvText(None), "") << None;
+    }
+    // What is found still has to be six byte values to be used.
+    std::string A;
+    EXPECT_FALSE(FtpPasvAddress(FtpPasvText("227 Mode 127,0,0,1,4,1000"), A));
+    EXPECT_TRUE(FtpPasvAddress(FtpPasvText("227 Mode 127,0,0,1,4,1"), A));
+    EXPECT_EQ(A, "127.0.0.1:1025");
 }
 
 TEST(FtpProtocol, PasvAddressAcceptsOnlySixByteValues)
