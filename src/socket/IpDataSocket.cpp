@@ -10,8 +10,25 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+#include <utility>
 
+
+namespace {
+
+// The stream error of a kernel copy, worded like the file stream's own.
+EIpStreamError FileError(const char *What, TStream *Stream, int Err)
+{
+    char Buf[256];
+    const char *Text = strerror_r(Err, Buf, sizeof Buf);
+    const auto *File = dynamic_cast<const TFileStream *>(Stream);
+    return EIpStreamError(std::string(What) + ": " + (File ? File->FileName() + ": " : std::string()) + Text, Err);
+}
+
+} // namespace
 
 TIpDataSocket::TIpDataSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
                              const TIpDataInits *Inits, const TIpSocksServerInfo *SocksServer)
@@ -42,6 +59,9 @@ TIpDataSocket::TIpDataSocket(TIpSockControl *Owner, TSocket Handle, const TSockA
 TIpDataSocket::~TIpDataSocket()
 {
     ClearSendQueue();
+    for (int &Fd : FPipe)
+        if (Fd >= 0)
+            ::close(std::exchange(Fd, -1));
 }
 
 // ---------------------------------------------------------------------------
@@ -150,6 +170,17 @@ bool TIpDataSocket::BytesPassUnchanged() const
            !FDiscardReceived;
 }
 
+int TIpDataSocket::KernelCopyFd(TStream *Stream) const
+{
+    if (!Stream || !BytesPassUnchanged())
+        return -1;
+    const TIpDebugLog *Log = FOwner ? FOwner->DebugLog() : nullptr;
+    if (Log && Log->Enabled() && (FLogOptions.Contains(loLowData) || FLogOptions.Contains(loHighData)))
+        return -1;
+    const auto *File = dynamic_cast<const TFileStream *>(Stream);
+    return File ? File->Handle() : -1;
+}
+
 bool TIpDataSocket::LargeStreamReceive() const
 {
     return FReceiveMode == rmStream && FReceiveStream && BytesPassUnchanged();
@@ -160,16 +191,15 @@ void TIpDataSocket::HandleRead()
     TIpLockGuard<TIpBaseSocket> G(*this);
     ResetIdle();
     if (LargeStreamReceive()) {
-        // Bounded by bytes rather than calls. A short piece means the
-        // system had no more: another recv would only hear would-block, and
-        // the read notification, re-armed by this recv, comes back by itself
-        // when more arrives.
+        // Bounded by bytes rather than calls. Reading on after a short
+        // piece until the system says would-block costs one call, and
+        // saves a whole trip through the event loop whenever the peer has
+        // sent more meanwhile (it mostly has: it runs beside us).
         for (int64_t Bytes = 0; Bytes < IpStreamReceiveBytesPerNotification && LargeStreamReceive();) {
-            if (ReadPieceIntoStream(false, IpStreamReceivePiece) == 0)
+            const auto Room = uint32_t(std::min<int64_t>(IpStreamReceivePiece, IpStreamReceiveBytesPerNotification - Bytes));
+            if (ReadPieceIntoStream(false, Room) == 0)
                 break;
             Bytes += FLastRecvBytes;
-            if (uint32_t(FLastRecvBytes) < IpStreamReceivePiece)
-                break;
         }
         return;
     }
@@ -214,6 +244,10 @@ uint32_t TIpDataSocket::ReadPieceIntoStream(bool Final, uint32_t MaxBytes)
     // What the line buffer still holds came first.
     while (Deliver()) {
     }
+    if (const int FileFd = KernelCopyFd(FReceiveStream); FileFd >= 0 && !FSpliceBroken) {
+        FlushPartialLine();
+        return SplicePieceIntoFile(Final, MaxBytes, FileFd);
+    }
     if (!FLargeBuffer)
         FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
     const uint32_t N = RecvInto(FLargeBuffer.get(), std::min(MaxBytes, IpStreamReceivePiece), Final);
@@ -222,6 +256,65 @@ uint32_t TIpDataSocket::ReadPieceIntoStream(bool Final, uint32_t MaxBytes)
         FReceiveStream->WriteBuffer(FLargeBuffer.get(), int64_t(N));
     }
     return N;
+}
+
+uint32_t TIpDataSocket::SplicePieceIntoFile(bool Final, uint32_t MaxBytes, int FileFd)
+{
+    FLastRecvBytes = 0;
+    if (FHandle == INVALID_SOCKET || !SocketHeld())
+        return 0;
+    if (!Final && !FConnected)
+        return 0;
+    if (FPipe[0] < 0) {
+        if (::pipe2(FPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            FSpliceBroken = true;
+            return 0;  // the next read notification takes the copying way
+        }
+        ::fcntl(FPipe[1], F_SETPIPE_SZ, int(IpStreamReceivePiece));
+    }
+    const ssize_t Got = ::splice(int(FHandle), nullptr, FPipe[1], nullptr, std::min(MaxBytes, IpStreamReceivePiece),
+                                 SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    const int Err = Got < 0 ? errno : 0;
+    IpSelectNoteCall(int(FHandle), scRecv, long(Got), Err == EAGAIN || Err == EWOULDBLOCK);
+    if (Got < 0) {
+        if (Err == EINVAL || Err == ENOSYS) {
+            FSpliceBroken = true;
+            return 0;
+        }
+        const int Code = WinSockErrorFromErrno(Err);
+        if (Code == WSAEWOULDBLOCK || Code == WSAENOTCONN || Final)
+            return 0;
+        throw EIpWinSockError(Code, sApiRecv);
+    }
+    if (Got == 0)
+        return 0;
+    FLastRecvBytes = int32_t(Got);
+    FStats.Add(ssRawReceived, uint64_t(Got));
+    FStats.Add(ssReceived, uint64_t(Got));
+    FActivity = true;
+    // Into the file at its position, as the stream would write; a file
+    // that takes no splice gets the rest through memory, and no more tries.
+    for (size_t Left = size_t(Got); Left > 0;) {
+        const ssize_t W = FSpliceBroken ? -1 : ::splice(FPipe[0], nullptr, FileFd, nullptr, Left, SPLICE_F_MOVE);
+        if (W > 0) {
+            Left -= size_t(W);
+            continue;
+        }
+        const int WErr = W < 0 ? errno : 0;
+        if (W < 0 && WErr == EINTR)
+            continue;
+        if (W < 0 && !FSpliceBroken && WErr != EINVAL && WErr != ENOSYS)
+            throw FileError(sWriteError, FReceiveStream, WErr);
+        FSpliceBroken = true;
+        if (!FLargeBuffer)
+            FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
+        const ssize_t R = ::read(FPipe[0], FLargeBuffer.get(), std::min<size_t>(Left, IpStreamReceivePiece));
+        if (R <= 0)
+            throw FileError(sWriteError, FReceiveStream, R < 0 ? errno : EIO);
+        FReceiveStream->WriteBuffer(FLargeBuffer.get(), int64_t(R));
+        Left -= size_t(R);
+    }
+    return uint32_t(Got);
 }
 
 uint32_t TIpDataSocket::RecvInto(uint8_t *Bytes, uint32_t Room, bool Final)
@@ -402,7 +495,9 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
     Entry->Internal = Internal;
     if (Stream) {
         Entry->Stream = Stream;
-        RefillFromStream(*Entry);
+        Entry->FileFd = KernelCopyFd(Stream);
+        if (Entry->FileFd < 0)
+            RefillFromStream(*Entry);
     } else {
         if (Len < 0)
             Len = 0;
@@ -443,6 +538,13 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     TIpLockGuard<TIpBaseSocket> G(*this);
     if (!FWritable || !SocketHeld())
         return false;
+    if (Entry.FileFd >= 0) {
+        if (KernelCopyFd(Entry.Stream) == Entry.FileFd)
+            return SendFromFile(Entry);
+        // A filter or a data log came up meanwhile: on through memory.
+        Entry.FileFd = -1;
+        RefillFromStream(Entry);
+    }
     const int32_t Len = Entry.Size - Entry.Sent;
     const char *Bytes = Entry.Buffer.data() + Entry.Sent;
     int M = 0;
@@ -481,6 +583,42 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     }
     Entry.Sent += M;
     return false;
+}
+
+bool TIpDataSocket::SendFromFile(TIpSendEntry &Entry)
+{
+    // From the file's position on, which sendfile advances like a read.
+    const ssize_t M = ::sendfile(int(FHandle), Entry.FileFd, nullptr, size_t(IpSendBytesPerNotification));
+    const int Err = M < 0 ? errno : 0;
+    const bool WouldBlock = Err == EAGAIN || Err == EWOULDBLOCK;
+    IpSelectNoteCall(int(FHandle), scSend, long(M), WouldBlock);
+    FLastSendBytes = 0;
+    FIdleCount = 0;
+    if (M > 0) {
+        FLastSendBytes = int32_t(M);
+        FStats.Add(ssRawSent, uint64_t(M));
+        if (!Entry.Internal)
+            FStats.Add(ssSent, uint64_t(M));
+        FActivity = true;
+        return false;
+    }
+    if (M == 0) {
+        Entry.Stream = nullptr;
+        return true;
+    }
+    if (WouldBlock) {
+        FWritable = false;
+        return false;
+    }
+    if (Err == EINVAL || Err == ENOSYS) {
+        // This file cannot be sent that way: the rest through memory.
+        Entry.FileFd = -1;
+        RefillFromStream(Entry);
+        return false;
+    }
+    if (Err == EIO)
+        throw FileError(sReadError, Entry.Stream, Err);
+    throw EIpWinSockError(WinSockErrorFromErrno(Err), sApiSend);
 }
 
 void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)

@@ -25,6 +25,7 @@ struct TIpSendEntry
     int32_t PayloadSize = 0;    // caller's bytes that Buffer stands for
     bool CloseAfter = false;
     bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
+    int FileFd = -1;            // >= 0: Stream is this file, sent by the kernel (sendfile)
 };
 
 class TIpDataSocket : public TIpBaseSocket
@@ -61,6 +62,10 @@ public:
     // or discarding. Only then may bytes bypass the line buffer in large
     // pieces; a filter added to this socket makes it false while it works.
     virtual bool BytesPassUnchanged() const;
+    // The descriptor of Stream when the kernel may move the bytes between it
+    // and the socket itself: bytes pass unchanged, Stream is a file and no
+    // debug log wants to see the data. -1 otherwise.
+    int KernelCopyFd(TStream *Stream) const;
 
     // --- settings
     uint32_t FixedLineLength() const { return FFixedLineLength; }
@@ -105,6 +110,10 @@ protected:
     // One recv of at most MaxBytes into the large buffer, written to the
     // receive stream behind what the line buffer still held.
     uint32_t ReadPieceIntoStream(bool Final, uint32_t MaxBytes);
+    // The same from the socket into the file FileFd through a pipe (splice).
+    uint32_t SplicePieceIntoFile(bool Final, uint32_t MaxBytes, int FileFd);
+    // One sendfile call of the entry's file; true when the file has ended.
+    bool SendFromFile(TIpSendEntry &Entry);
     bool Deliver();
     bool ExtractLine(bool TakeAll);
     uint32_t FreeSpace() const { return IpReceiveBufferSize - FWritePos; }
@@ -143,6 +152,8 @@ protected:
     bool FStripLineTerminator = IpDefStripLineTerminator;
     uint8_t FBuffer[IpReceiveBufferSize];
     std::unique_ptr<uint8_t[]> FLargeBuffer;  // IpStreamReceivePiece bytes, made on first use
+    int FPipe[2] = {-1, -1};                   // splice's pipe, made on first use
+    bool FSpliceBroken = false;                // splice failed with this socket or file: no more tries
     uint32_t FReadPos = 0;
     uint32_t FWritePos = 0;
     std::string FPartialLine;

@@ -6,6 +6,7 @@
 
 #include "base/IpStreams.h"
 #include "platform/IpAsyncSelect.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -172,12 +173,21 @@ struct TStreamRun
     uint64_t MaxRead = 0;
 };
 
-// The peer sends Data and closes; the socket receives it into a stream.
-void ReceiveIntoStream(bool LineBufferOnly, const std::string &Data, TStreamRun &Out)
+enum TReceiveWay { rwLineBuffer, rwLargePieces, rwIntoFile };
+
+// The peer sends Data and closes; the socket receives it into a stream
+// (a file for rwIntoFile, where the kernel moves the bytes itself).
+void ReceiveIntoStream(TReceiveWay Way, const std::string &Data, TStreamRun &Out)
 {
-    TConn C(LineBufferOnly);
+    TConn C(Way == rwLineBuffer);
     READY(C);
-    TStringStream Sink;
+    TTempDir Dir("tolvane-receive");
+    std::unique_ptr<TStream> Owned;
+    if (Way == rwIntoFile)
+        Owned = std::make_unique<TFileStream>(Dir.File("in.bin"), fmCreate);
+    else
+        Owned = std::make_unique<TStringStream>();
+    TStream &Sink = *Owned;
     C.Client.WatchedStream = &Sink;
     C.Client.OnStatus = [&](TObject *, TSocket, TIpStatusKind K, const TIpConnRec &, const TIpSockStatRec &S) {
         if (K == skProgress)
@@ -193,8 +203,15 @@ void ReceiveIntoStream(bool LineBufferOnly, const std::string &Data, TStreamRun 
     });
     ASSERT_TRUE(PumpUntil([&] { return C.Client.Closes == 1; }, 60000));
     RunFor(120);
-    Out.Equal = Sink.DataString() == Data;
-    Out.Got = Sink.DataString().size();
+    std::string Got;
+    if (Way == rwIntoFile) {
+        Owned.reset();
+        Got = ReadFile(Dir.File("in.bin"));
+    } else {
+        Got = static_cast<TStringStream &>(Sink).DataString();
+    }
+    Out.Equal = Got == Data;
+    Out.Got = Got.size();
     for (const std::string &E : C.Client.Events)
         if (E != "status:connect")
             Out.Events.push_back(E);
@@ -204,10 +221,11 @@ void ReceiveIntoStream(bool LineBufferOnly, const std::string &Data, TStreamRun 
 TEST(SocketBudget, AStreamReceiveInLargePiecesKeepsTheBytesAndEventsOfTheLineBuffer)
 {
     const std::string Data = PatternBytes(size_t(64) << 20, 13);
-    for (const bool LineBufferOnly : {true, false}) {
-        SCOPED_TRACE(LineBufferOnly ? "8 KiB line buffer" : "large pieces");
+    for (const TReceiveWay Way : {rwLineBuffer, rwLargePieces, rwIntoFile}) {
+        const bool LineBufferOnly = Way == rwLineBuffer;
+        SCOPED_TRACE(LineBufferOnly ? "8 KiB line buffer" : Way == rwLargePieces ? "large pieces" : "into a file");
         TStreamRun R;
-        ReceiveIntoStream(LineBufferOnly, Data, R);
+        ReceiveIntoStream(Way, Data, R);
         ASSERT_FALSE(HasFatalFailure());
         EXPECT_TRUE(R.Equal) << R.Got << " of " << Data.size() << " bytes, or other bytes";
         EXPECT_EQ(R.AtClose, Data.size()) << "byte count at the close";
@@ -436,9 +454,11 @@ TEST(SocketConnectSafety, TheNumberOfAClosedSocketKeepsCloseOnExec)
 // comes once and last, and no notification does unbounded work.
 TEST(SocketStreamUpload, EverySizeArrivesIntactWithTheSameEvents)
 {
+    // From memory, and from a file, which the kernel sends itself.
+    for (const bool FromFile : {false, true})
     for (const size_t Size : {size_t(0), size_t(1), size_t(1460), size_t(1461), size_t(100000),
                               size_t(3 * 1024 * 1024 + 7)}) {
-        SCOPED_TRACE("size " + std::to_string(Size));
+        SCOPED_TRACE("size " + std::to_string(Size) + (FromFile ? " from a file" : " from memory"));
         TConn C;
         READY(C);
         std::vector<uint64_t> SentAtStatus;
@@ -447,7 +467,15 @@ TEST(SocketStreamUpload, EverySizeArrivesIntactWithTheSameEvents)
                 SentAtStatus.push_back(S.Sent());
         };
         const std::string Data = PatternBytes(Size, uint32_t(Size + 1));
-        TStringStream Source(Data);
+        TTempDir Dir("tolvane-upload");
+        std::unique_ptr<TStream> Owned;
+        if (FromFile) {
+            ASSERT_TRUE(WriteFile(Dir.File("out.bin"), Data));
+            Owned = std::make_unique<TFileStream>(Dir.File("out.bin"), fmOpenRead);
+        } else {
+            Owned = std::make_unique<TStringStream>(Data);
+        }
+        TStream &Source = *Owned;
         std::string Got;
         std::atomic<bool> ReaderDone{false};
         std::thread Reader([&] {
