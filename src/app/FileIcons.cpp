@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -722,46 +723,54 @@ void DrawFolder(QPainter &P, bool Open)
     }
 }
 
-// The program: an upload arrow rising from a tray on a rounded tile.
-void DrawProgram(QPainter &P, int Pixels)
+// The program: an upload arrow rising from a tray on a rounded tile. The
+// shapes are kept as data so that the SVG file for the desktop is made from
+// exactly the same drawing.
+namespace Program {
+const QRectF Tile(0.5, 0.5, 15, 15);
+const QRectF Shine(0.5, 0.5, 15, 8);
+constexpr qreal Radius = 3.4;
+const QColor TileTop(0x1d, 0x9b, 0xb0);
+const QColor TileBottom(0x23, 0x4e, 0xc4);
+constexpr int ShineAlpha = 60;
+// Whole-pixel edges at 16 pixels wherever a line is straight.
+const QPolygonF Tray({QPointF(4, 10), QPointF(4, 13), QPointF(12, 13), QPointF(12, 10)});
+constexpr qreal TrayWidth = 2;
+const QPolygonF Arrow({QPointF(8, 2), QPointF(12.5, 7), QPointF(10, 7), QPointF(10, 11),
+                       QPointF(6, 11), QPointF(6, 7), QPointF(3.5, 7)});
+const QColor ArrowFill(0xff, 0xb3, 0x2e);
+const QColor ArrowEdge(0xb0, 0x6a, 0x00);
+constexpr qreal ArrowEdgeWidth = 0.2;
+} // namespace Program
+
+void DrawProgram(QPainter &P, int)
 {
-    QLinearGradient Tile(0, 0, 16, 16);
-    Tile.setColorAt(0, QColor(0x1d, 0x9b, 0xb0));
-    Tile.setColorAt(1, QColor(0x23, 0x4e, 0xc4));
+    using namespace Program;
+    QLinearGradient Fill(0, 0, 16, 16);
+    Fill.setColorAt(0, TileTop);
+    Fill.setColorAt(1, TileBottom);
     P.setPen(Qt::NoPen);
-    P.setBrush(Tile);
-    P.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3.4, 3.4);
-    // Soft highlight across the top half.
-    QLinearGradient Shine(0, 0, 0, 8);
-    Shine.setColorAt(0, QColor(255, 255, 255, 60));
-    Shine.setColorAt(1, QColor(255, 255, 255, 0));
-    P.setBrush(Shine);
-    P.drawRoundedRect(QRectF(0.5, 0.5, 15, 8), 3.4, 3.4);
-    // Tray.
-    QPen Tray(Qt::white, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    P.setPen(Tray);
+    P.setBrush(Fill);
+    P.drawRoundedRect(Tile, Radius, Radius);
+    QLinearGradient Gloss(0, 0, 0, 8);
+    Gloss.setColorAt(0, QColor(255, 255, 255, ShineAlpha));
+    Gloss.setColorAt(1, QColor(255, 255, 255, 0));
+    P.setBrush(Gloss);
+    P.drawRoundedRect(Shine, Radius, Radius);
+    P.setPen(QPen(Qt::white, TrayWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     P.setBrush(Qt::NoBrush);
-    P.drawPolyline(QPolygonF({QPointF(3.5, 9.5), QPointF(3.5, 12.5), QPointF(12.5, 12.5),
-                              QPointF(12.5, 9.5)}));
-    // Arrow.
-    P.setPen(Qt::NoPen);
-    P.setBrush(QColor(0xff, 0xb3, 0x2e));
-    QPainterPath Arrow;
-    Arrow.moveTo(8, 2.2);
-    Arrow.lineTo(12, 6.4);
-    Arrow.lineTo(9.4, 6.4);
-    Arrow.lineTo(9.4, 10.6);
-    Arrow.lineTo(6.6, 10.6);
-    Arrow.lineTo(6.6, 6.4);
-    Arrow.lineTo(4, 6.4);
-    Arrow.closeSubpath();
-    P.drawPath(Arrow);
-    if (Pixels >= 48) {
-        // A thin outline keeps the arrow apart from the tile at large sizes.
-        P.setPen(QPen(QColor(0xb0, 0x6a, 0x00), 0.25));
-        P.setBrush(Qt::NoBrush);
-        P.drawPath(Arrow);
-    }
+    P.drawPolyline(Tray);
+    P.setPen(QPen(ArrowEdge, ArrowEdgeWidth));
+    P.setBrush(ArrowFill);
+    P.drawPolygon(Arrow);
+}
+
+QString SvgPoints(const QPolygonF &Points)
+{
+    QStringList Pairs;
+    for (const QPointF &Pt : Points)
+        Pairs << QStringLiteral("%1,%2").arg(Pt.x()).arg(Pt.y());
+    return Pairs.join(QLatin1Char(' '));
 }
 
 TDrawing FileDrawing(int Index)
@@ -876,6 +885,39 @@ const QIcon &ProgramIcon()
 {
     MakeIcons();
     return Store().Program;
+}
+
+QByteArray ProgramIconSvg()
+{
+    using namespace Program;
+    const QString Svg = QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 16 16\">\n"
+        "  <title>Tolvane FTP Uploader</title>\n"
+        "  <defs>\n"
+        "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"16\" y2=\"16\" gradientUnits=\"userSpaceOnUse\">\n"
+        "      <stop offset=\"0\" stop-color=\"%1\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"%2\"/>\n"
+        "    </linearGradient>\n"
+        "    <linearGradient id=\"shine\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"8\" gradientUnits=\"userSpaceOnUse\">\n"
+        "      <stop offset=\"0\" stop-color=\"#ffffff\" stop-opacity=\"%3\"/>\n"
+        "      <stop offset=\"1\" stop-color=\"#ffffff\" stop-opacity=\"0\"/>\n"
+        "    </linearGradient>\n"
+        "  </defs>\n"
+        "  <rect x=\"%4\" y=\"%5\" width=\"%6\" height=\"%7\" rx=\"%8\" fill=\"url(#tile)\"/>\n"
+        "  <rect x=\"%9\" y=\"%10\" width=\"%11\" height=\"%12\" rx=\"%8\" fill=\"url(#shine)\"/>\n"
+        "  <polyline points=\"%13\" fill=\"none\" stroke=\"#ffffff\" stroke-width=\"%14\""
+        " stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n"
+        "  <polygon points=\"%15\" fill=\"%16\" stroke=\"%17\" stroke-width=\"%18\"/>\n"
+        "</svg>\n")
+        .arg(TileTop.name(), TileBottom.name())
+        .arg(ShineAlpha / 255.0, 0, 'f', 3)
+        .arg(Tile.x()).arg(Tile.y()).arg(Tile.width()).arg(Tile.height()).arg(Radius)
+        .arg(Shine.x()).arg(Shine.y()).arg(Shine.width()).arg(Shine.height())
+        .arg(SvgPoints(Tray)).arg(TrayWidth)
+        .arg(SvgPoints(Arrow), ArrowFill.name(), ArrowEdge.name())
+        .arg(ArrowEdgeWidth);
+    return Svg.toUtf8();
 }
 
 QPixmap RenderProgramIcon(int Pixels)
