@@ -11,6 +11,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <cstring>
+
 TFilePermission *FilePermission = nullptr;
 
 std::string PermissionModeText(TIpFtpPermissions Owner, TIpFtpPermissions Group,
@@ -117,6 +119,13 @@ void TFilePermission::CreateWidgets()
     auto MakeBox = [this](const char *Name, const char *Caption) {
         auto *Box = new QCheckBox(QString::fromLatin1(Caption), this);
         Box->setObjectName(QString::fromLatin1(Name));
+        // Three boxes share each caption; a screen reader also says whose.
+        const char Who = Name[std::strlen(Name) - 1];
+        Box->setAccessibleDescription(QStringLiteral("%1 may %2")
+                                          .arg(Who == '1'   ? QStringLiteral("Owner")
+                                               : Who == '2' ? QStringLiteral("Group")
+                                                            : QStringLiteral("Everyone else"),
+                                               QString::fromLatin1(Caption).toLower()));
         connect(Box, &QCheckBox::toggled, this, &TFilePermission::Recompute);
         return Box;
     };
