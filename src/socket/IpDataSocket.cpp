@@ -246,7 +246,11 @@ uint32_t TIpDataSocket::ReadPieceIntoStream(bool Final, uint32_t MaxBytes)
     }
     if (const int FileFd = KernelCopyFd(FReceiveStream); FileFd >= 0 && !FSpliceBroken) {
         FlushPartialLine();
-        return SplicePieceIntoFile(Final, MaxBytes, FileFd);
+        const uint32_t N = SplicePieceIntoFile(Final, MaxBytes, FileFd);
+        // A socket that refused to splice before anything moved is read the
+        // copying way at once, so that a close still drains it.
+        if (N > 0 || !FSpliceBroken)
+            return N;
     }
     if (!FLargeBuffer)
         FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
