@@ -608,6 +608,30 @@ TScriptedPeer &TScriptedPeer::ReceiveData()
     });
 }
 
+TScriptedPeer &TScriptedPeer::ReceiveDataBytes(size_t count)
+{
+    return Add("receive " + std::to_string(count) + " data bytes", [count](TScriptedPeer &s, int t) {
+        if (!s.FData.IsOpen())
+            return s.Fail("no data connection");
+        std::optional<std::string> data = s.FData.ReadExact(count, t);
+        if (!data)
+            return s.Fail("fewer than " + std::to_string(count) + " data bytes arrived");
+        std::lock_guard<std::mutex> g(s.FMutex);
+        s.FDataReceived.push_back(*data);
+        return true;
+    });
+}
+
+TScriptedPeer &TScriptedPeer::ShutdownData()
+{
+    return Add("shut down data sending", [](TScriptedPeer &s, int) {
+        if (!s.FData.IsOpen())
+            return s.Fail("no data connection");
+        s.FData.ShutdownWrite();
+        return true;
+    });
+}
+
 TScriptedPeer &TScriptedPeer::CloseData()
 {
     return Add("close data connection", [](TScriptedPeer &s, int) {

@@ -80,6 +80,8 @@ public:
     TScriptedPeer &ConnectData();    // connects to the address of the last PORT
     TScriptedPeer &SendData(const std::string &bytes);
     TScriptedPeer &ReceiveData();    // everything until the client closes the data connection
+    TScriptedPeer &ReceiveDataBytes(size_t count); // exactly count data bytes (recorded like ReceiveData)
+    TScriptedPeer &ShutdownData();   // FIN only: the connection stays open and is not read any more
     TScriptedPeer &CloseData();      // FIN
     TScriptedPeer &ResetData();      // RST
 
