@@ -66,6 +66,13 @@ inline constexpr uint32_t CM_IPFTPDATAFAILED = 4770;    // LParam transfer seria
 // WParam error code, LParam transfer serial, payload the error text.
 inline constexpr uint32_t CM_IPFTPTRANSFERFAILED = 4771;
 
+// Error codes of transfer failures raised through OnError. A local file
+// error carries the system's error number (below 8000); the WinSock
+// numbering starts at 10000.
+inline constexpr int IpFtpListingCutCode = 8101;   // the listing passed IpFtpMaxListingSize
+inline constexpr int IpFtpIncompleteCode = 8102;   // the data connection ended without every byte
+inline bool IpFtpIsLocalError(int Code) { return Code > 0 && Code < 8000; }
+
 inline constexpr int IpFtpCommandStackSize = 128;
 // A listing larger than this is cut: a server must not be able to make the
 // client hold an unbounded listing in memory.

@@ -111,7 +111,7 @@ private:
     {
         FFailed = true;
         if (FOnFailure)
-            FOnFailure(E.SysError(), E.what());
+            FOnFailure(E.SysError() > 0 ? E.SysError() : EIO, E.what());
     }
 
     std::unique_ptr<TStream> FInner;
@@ -347,7 +347,7 @@ void TIpCustomFtpClient::DataStatus(TIpStatusKind Kind)
                 RefreshBytesTransferred();
             const std::string Missing = MissingBytes();
             if (!Missing.empty()) {
-                PostTransferFailure(0, Missing);
+                PostTransferFailure(IpFtpIncompleteCode, Missing);
             } else {
                 FDataClosed = true;
                 MaybeCompleteTransfer();
@@ -389,7 +389,7 @@ void TIpCustomFtpClient::MaybeCompleteTransfer()
             Listing = Text->Take();
         }
         if (Cut)
-            TIpCustomMultiClient::DoError(INVALID_SOCKET, 0,
+            TIpCustomMultiClient::DoError(INVALID_SOCKET, IpFtpListingCutCode,
                                           Format("Listing cut at %lld MiB: the server sent more",
                                                  static_cast<long long>(IpFtpMaxListingSize / (1024 * 1024))));
         if (FDirectoryTree)
@@ -527,7 +527,7 @@ bool TIpCustomFtpClient::CommitDownload(std::string &Error, int &Code)
                 File->SetSize(End);
         } catch (const EIpStreamError &E) {
             Error = E.what();
-            Code = E.SysError();
+            Code = E.SysError() > 0 ? E.SysError() : EIO;
             return false;
         }
     }

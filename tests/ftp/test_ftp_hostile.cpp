@@ -287,3 +287,35 @@ TEST(FtpHostile, ARepeatedPasswordOrAccountRequestEndsTheLogin)
         ASSERT_EVENTUALLY(R.Client.SocketList()->Count() == 0, 5000);
     }
 }
+
+TEST(FtpHostile, AListingPastTheCapIsReportedAsCutAndDeliversWhatFits)
+{
+    std::string Listing;
+    const std::string Line = "-rw-r--r-- 1 bob users 12345 Jan 15 10:30 a-file-name-of-some-length\r\n";
+    Listing.reserve(100u << 20);
+    while (Listing.size() < (100u << 20))
+        Listing += Line;
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("LIST").Send("150 go").AcceptData()
+        .SendData(Listing).CloseData().Send("226 ok");
+    TRecordedClient R;
+    R.Client.SetPassiveMode(true);
+    ASSERT_TRUE(LoginTo(R, Peer));
+    TRecordingTree Tree;
+    R.Client.SetDirectoryTree(&Tree);
+    R.Events.clear();
+    R.Client.ListDir("", true);
+    ASSERT_TRUE(Peer.WaitDone(30000));
+    ASSERT_EVENTUALLY(R.Has("fscDirList"), 30000) << R.Joined();
+    // Never a silent success: the cut is an error first, then the part.
+    const int Cut = R.IndexOf("sockerror " + std::to_string(IpFtpListingCutCode));
+    ASSERT_NE(Cut, -1) << R.Joined();
+    EXPECT_LT(Cut, R.IndexOf("fscDirList"));
+    EXPECT_NE(R.Errors.at(0).find("Listing cut at 64 MiB"), std::string::npos) << R.Errors.at(0);
+    ASSERT_EQ(Tree.Listings.size(), 1u);
+    EXPECT_EQ(Tree.Listings[0].size(), static_cast<size_t>(IpFtpMaxListingSize));
+    EXPECT_EQ(Tree.Listings[0], Listing.substr(0, IpFtpMaxListingSize));
+    EXPECT_EQ(R.Infos.back().size(), static_cast<size_t>(IpFtpMaxListingSize));
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+    R.Client.SetDirectoryTree(nullptr);
+}

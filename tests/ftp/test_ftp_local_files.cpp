@@ -6,6 +6,7 @@
 
 #include "test_ftp_fixture.h"
 
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -51,10 +52,11 @@ TEST_F(TTransferTest, ADownloadThatCannotBeWrittenFailsAtOnceWithTheSystemsReaso
         std::string Local;
         TIpFtpRetrieveMode Mode;
         const char *Reason;
+        int Code;
     };
     const std::string Keep = Dir.File("keep.bin");
-    const TCase Cases[] = {{"over the file-size limit", Keep, rmReplace, "File too large"},
-                           {"into a full device", "/dev/full", rmAppend, "No space left on device"}};
+    const TCase Cases[] = {{"over the file-size limit", Keep, rmReplace, "File too large", EFBIG},
+                           {"into a full device", "/dev/full", rmAppend, "No space left on device", ENOSPC}};
     ScriptLogin(Peer);
     ASSERT_TRUE(LoginTo(R, Peer));
     for (const TCase &C : Cases) {
@@ -74,6 +76,8 @@ TEST_F(TTransferTest, ADownloadThatCannotBeWrittenFailsAtOnceWithTheSystemsReaso
         }
         ASSERT_FALSE(R.Errors.empty()) << R.Joined();
         EXPECT_NE(R.Errors.back().find(C.Reason), std::string::npos) << R.Errors.back();
+        EXPECT_TRUE(R.Has("sockerror " + std::to_string(C.Code))) << R.Joined();
+        EXPECT_TRUE(IpFtpIsLocalError(C.Code));
         EXPECT_EQ(R.Client.DataSocket(), INVALID_SOCKET);
         EXPECT_EQ(R.Client.TransferStream(), nullptr);
         ASSERT_TRUE(Peer.WaitDone());
@@ -102,6 +106,7 @@ TEST_F(TTransferTest, AnUploadWhoseFileCannotBeReadFailsInsteadOfStalling)
     ASSERT_TRUE(R.Client.Store("mem", Unreadable, smReplace, 0));
     ASSERT_EVENTUALLY(!R.Errors.empty(), 5000) << R.Joined();
     EXPECT_NE(R.Errors.back().find("Input/output error"), std::string::npos) << R.Errors.back();
+    EXPECT_TRUE(R.Has("sockerror " + std::to_string(EIO))) << R.Joined();
     ASSERT_TRUE(Peer.WaitDone());
     RunFor(300);
     EXPECT_FALSE(R.Has("fscTransferOK")) << R.Joined();

@@ -513,9 +513,9 @@ TEST_F(TTransferTest, ADownloadCutShortIsNeverACompletionAndKeepsTheOriginal)
         {"data closed, then the control connection", [&](TScriptedPeer &P) { P.SendData(Part).CloseData().Pause(300).Close(); },
          "fscClose"},
         {"announced 1000 bytes, sent none", [&](TScriptedPeer &P) { P.CloseData().Pause(300).Send("226 Transfer complete"); },
-         "sockerror 0"},
+         "sockerror 8102"},
         {"announced 1000 bytes, sent 999", [&](TScriptedPeer &P) { P.SendData(std::string(999, 'x')).CloseData().Send("226 ok"); },
-         "sockerror 0"},
+         "sockerror 8102"},
     };
     for (const TEnding &E : Endings) {
         SCOPED_TRACE(E.Name);
@@ -540,7 +540,7 @@ TEST_F(TTransferTest, ADownloadCutShortIsNeverACompletionAndKeepsTheOriginal)
         EXPECT_EQ(C.Client.TransferStream(), nullptr);
         EXPECT_EQ(ReadFile(Local), "precious");
         EXPECT_EQ(DirEntries(Here.Path()), std::vector<std::string>{"keep.bin"});
-        if (std::string(E.Expect) == "sockerror 0") {
+        if (std::string(E.Expect) == "sockerror 8102") {
             EXPECT_EQ(C.Client.FtpState(), stReady);
             EXPECT_NE(C.Errors.back().find("Download incomplete"), std::string::npos) << C.Errors.back();
             EXPECT_NE(C.Errors.back().find("of 1000 bytes"), std::string::npos) << C.Errors.back();
