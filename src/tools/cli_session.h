@@ -65,8 +65,9 @@ private:
     void OperationReply(int Code, const std::string &Text);
     void AfterLogin();
     void StartOperation();
-    void TransferPartDone();
-    void PrintListing();
+    // Listing: the listing text when it is at hand, else FListing.
+    void TransferPartDone(const std::string *Listing = nullptr);
+    void PrintListing(const std::string &Listing);
     // The error line for a socket error: what failed and where, in the
     // words of the system; the engine's own text goes to the trace.
     std::string NetworkMessage(TSocket Handle, int Code, const std::string &EngineText);
@@ -106,6 +107,7 @@ private:
     bool FDataDone = false;
     bool FFinalReply = false;
     std::string FListing;
+    std::string FListingCut; // why the listing is incomplete; empty when whole
     std::string FReplyLines; // quote: every line of the reply, closing line included
     bool FReplyCut = false;  // quote: lines were left out at the size limit
     std::string FCutLast;    // quote: the last line that did not fit (the closing one at the end)
