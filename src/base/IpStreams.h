@@ -62,6 +62,11 @@ public:
     // Copies Count bytes from Source's current position (the whole of
     // Source, from its start, when Count is 0). Returns the bytes copied.
     int64_t CopyFrom(TStream &Source, int64_t Count);
+    // A descriptor whose bytes, from its current position on, the kernel
+    // may move to or from a socket itself (splice, sendfile) in place of
+    // Read and Write; -1 when there is none. When such a move fails on the
+    // file's side the caller goes on with Read and Write, which report it.
+    virtual int KernelFd() { return -1; }
 };
 
 class TFileStream : public TStream
@@ -76,6 +81,7 @@ public:
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     int64_t Size() override;
     void SetSize(int64_t NewSize) override;
+    int KernelFd() override { return FHandle; }
 
     const std::string &FileName() const { return FFileName; }
     int Handle() const { return FHandle; }

@@ -102,6 +102,8 @@ public:
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FInner->Seek(Offset, Origin); }
     int64_t Size() override { return FInner->Size(); }
     void SetSize(int64_t NewSize) override { FInner->SetSize(NewSize); }
+    // A failed move on the file's side comes back through Write or Read.
+    int KernelFd() override { return FFailed ? -1 : FInner->KernelFd(); }
 
     TStream *Inner() const { return FInner.get(); }
     bool Failed() const { return FFailed; }

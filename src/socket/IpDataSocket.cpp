@@ -17,19 +17,6 @@
 #include <utility>
 
 
-namespace {
-
-// The stream error of a kernel copy, worded like the file stream's own.
-EIpStreamError FileError(const char *What, TStream *Stream, int Err)
-{
-    char Buf[256];
-    const char *Text = strerror_r(Err, Buf, sizeof Buf);
-    const auto *File = dynamic_cast<const TFileStream *>(Stream);
-    return EIpStreamError(std::string(What) + ": " + (File ? File->FileName() + ": " : std::string()) + Text, Err);
-}
-
-} // namespace
-
 TIpDataSocket::TIpDataSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
                              const TIpDataInits *Inits, const TIpSocksServerInfo *SocksServer)
     : TIpBaseSocket(Owner, Handle, LocalAddr, Inits, SocksServer, IpDataSocketEvents)
@@ -177,8 +164,7 @@ int TIpDataSocket::KernelCopyFd(TStream *Stream) const
     const TIpDebugLog *Log = FOwner ? FOwner->DebugLog() : nullptr;
     if (Log && Log->Enabled() && (FLogOptions.Contains(loLowData) || FLogOptions.Contains(loHighData)))
         return -1;
-    const auto *File = dynamic_cast<const TFileStream *>(Stream);
-    return File ? File->Handle() : -1;
+    return Stream->KernelFd();
 }
 
 bool TIpDataSocket::LargeStreamReceive() const
@@ -296,25 +282,24 @@ uint32_t TIpDataSocket::SplicePieceIntoFile(bool Final, uint32_t MaxBytes, int F
     FStats.Add(ssRawReceived, uint64_t(Got));
     FStats.Add(ssReceived, uint64_t(Got));
     FActivity = true;
-    // Into the file at its position, as the stream would write; a file
-    // that takes no splice gets the rest through memory, and no more tries.
+    // Into the file at its position, as the stream would write. When the
+    // file takes no more (a full disk, a file system without splice), the
+    // rest goes through the stream's own Write, which reports the error as
+    // the stream's owner wants it, and this socket copies from then on.
     for (size_t Left = size_t(Got); Left > 0;) {
         const ssize_t W = FSpliceBroken ? -1 : ::splice(FPipe[0], nullptr, FileFd, nullptr, Left, SPLICE_F_MOVE);
         if (W > 0) {
             Left -= size_t(W);
             continue;
         }
-        const int WErr = W < 0 ? errno : 0;
-        if (W < 0 && WErr == EINTR)
+        if (W < 0 && errno == EINTR && !FSpliceBroken)
             continue;
-        if (W < 0 && !FSpliceBroken && WErr != EINVAL && WErr != ENOSYS)
-            throw FileError(sWriteError, FReceiveStream, WErr);
         FSpliceBroken = true;
         if (!FLargeBuffer)
             FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
         const ssize_t R = ::read(FPipe[0], FLargeBuffer.get(), std::min<size_t>(Left, IpStreamReceivePiece));
         if (R <= 0)
-            throw FileError(sWriteError, FReceiveStream, R < 0 ? errno : EIO);
+            throw EIpStreamError(std::string(sWriteError) + ": lost in the kernel's pipe", EIO);
         FReceiveStream->WriteBuffer(FLargeBuffer.get(), int64_t(R));
         Left -= size_t(R);
     }
@@ -614,15 +599,23 @@ bool TIpDataSocket::SendFromFile(TIpSendEntry &Entry)
         FWritable = false;
         return false;
     }
-    if (Err == EINVAL || Err == ENOSYS) {
-        // This file cannot be sent that way: the rest through memory.
+    switch (Err) {
+    case EIO:
+    case EINVAL:
+    case ENOSYS:
+    case EOVERFLOW:
+    case ESPIPE:
+    case EBADF:
+    case ENXIO:
+        // The file's side failed (or takes no sendfile): the rest goes
+        // through the stream's own Read, which reports a real error as the
+        // stream's owner wants it.
         Entry.FileFd = -1;
         RefillFromStream(Entry);
         return false;
+    default:
+        throw EIpWinSockError(WinSockErrorFromErrno(Err), sApiSend);
     }
-    if (Err == EIO)
-        throw FileError(sReadError, Entry.Stream, Err);
-    throw EIpWinSockError(WinSockErrorFromErrno(Err), sApiSend);
 }
 
 void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)

@@ -448,6 +448,67 @@ TEST(SocketConnectSafety, TheNumberOfAClosedSocketKeepsCloseOnExec)
     EXPECT_TRUE(Flags & FD_CLOEXEC);
 }
 
+// A stream that offers the kernel a descriptor that cannot take part (read
+// only for a receive, a pipe for sendfile) and serves its bytes itself.
+class TRefusingKernelStream : public TStringStream
+{
+public:
+    using TStringStream::TStringStream;
+    int Fd = -1;
+    int KernelFd() override { return Fd; }
+};
+
+// When the file's side of a kernel copy fails, the bytes go on through the
+// stream's own Read and Write: nothing is lost and no error is made up.
+TEST(SocketStreamUpload, AFileThatRefusesAKernelCopyGetsItsBytesThroughTheStream)
+{
+    const std::string Data = PatternBytes(3 * 1024 * 1024 + 5, 21);
+    TTempDir Dir("tolvane-refuse");
+    ASSERT_TRUE(WriteFile(Dir.File("ro.bin"), "x"));
+    {
+        SCOPED_TRACE("receive");
+        TConn C;
+        READY(C);
+        TRefusingKernelStream Sink;
+        Sink.Fd = ::open(Dir.File("ro.bin").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(Sink.Fd, 0);
+        C.Client.SetSocketReceiveStream(C.Handle, &Sink);
+        C.Client.SetSocketReceiveMode(C.Handle, rmStream);
+        C.PeerWork = std::thread([&] {
+            C.Peer.SendAll(Data, 30000);
+            C.Peer.Close();
+        });
+        EXPECT_TRUE(PumpUntil([&] { return C.Client.Closes == 1; }, 30000));
+        EXPECT_TRUE(Sink.DataString() == Data) << Sink.DataString().size() << " bytes";
+        EXPECT_TRUE(C.Client.Errors.empty());
+        EXPECT_EQ(ReadFile(Dir.File("ro.bin")), "x");
+        ::close(Sink.Fd);
+    }
+    {
+        SCOPED_TRACE("send");
+        TConn C;
+        READY(C);
+        int Pipe[2];
+        ASSERT_EQ(::pipe2(Pipe, O_CLOEXEC), 0);
+        TRefusingKernelStream Source(Data);
+        Source.Fd = Pipe[0];
+        std::string Got;
+        std::atomic<bool> ReaderDone{false};
+        std::thread Reader([&] {
+            Got = C.Peer.ReadUntilClose(30000);
+            ReaderDone = true;
+        });
+        C.Client.PutStream(C.Handle, &Source, true);
+        const bool Done = PumpUntil([&] { return ReaderDone.load() && C.Client.Closes == 1; }, 30000);
+        Reader.join();
+        EXPECT_TRUE(Done);
+        EXPECT_TRUE(Got == Data) << Got.size() << " bytes";
+        EXPECT_TRUE(C.Client.Errors.empty());
+        ::close(Pipe[0]);
+        ::close(Pipe[1]);
+    }
+}
+
 // The chunk a stream is sent in must change nothing anyone can observe:
 // the peer gets the same bytes, completions keep their identifiers and
 // counts, progress comes at most once per tick after data moved, the close
