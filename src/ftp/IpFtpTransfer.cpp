@@ -76,6 +76,7 @@ std::string MakeTempBeside(const std::string &Target)
 void TIpCustomFtpClient::OpenDataConnection(char TypeLetter)
 {
     FBytesTransferred = 0;
+    FDataTlsGo = false;
     const std::string TypeLine = std::string("TYPE ") + TypeLetter;
     if (FPassiveMode) {
         PushCommand("PASV");
@@ -121,8 +122,10 @@ bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
     FDataFailed = false;
     FUploadConnected = false;
     FUploadStarted = false;
-    if (Handle != INVALID_SOCKET)
+    if (Handle != INVALID_SOCKET) {
         SetSocketIdleTimeout(Handle, FTransferTimeout);
+        StartDataTls(Handle);
+    }
     return true;
 }
 
@@ -165,6 +168,7 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
     FUploadConnected = false;
     FUploadStarted = false;
     SetSocketIdleTimeout(Accepted, FTransferTimeout);
+    StartDataTls(Accepted);
     SocketConnect(Accepted);
 }
 

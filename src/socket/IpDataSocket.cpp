@@ -158,6 +158,13 @@ void TIpDataSocket::HandleRead()
         while (Deliver()) {
         }
     }
+    // A TLS record may hold more plaintext than one read takes; no read
+    // notification comes for bytes that already left the kernel. The
+    // engine holds a bounded amount, so this ends.
+    while (FTls && ReadTls(false, IpReceiveBufferSize, false) > 0) {
+        while (Deliver()) {
+        }
+    }
 }
 
 uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
@@ -177,6 +184,8 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
     // the socket does not spin.
     if (FreeSpace() == 0 || MaxBytes == 0)
         return 0;
+    if (FTlsStarted || FTlsDefersConnect)
+        return ReadTls(Final, MaxBytes, true);
     uint8_t *Bytes = FBuffer + FWritePos;
     const int Got = WinSockAccess().recv(FHandle, Bytes, int(std::min(FreeSpace(), MaxBytes)), 0);
     const int Err = Got == SOCKET_ERROR ? LastError() : 0;
@@ -195,6 +204,17 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
     int32_t N = Got;
     if (FSocksState >= 1 && FSocksState <= 4)
         N = SocksReply(Bytes, N);
+    // The proxy's grant started the handshake: what followed it is the
+    // server's TLS.
+    if ((FTlsStarted || FTlsDefersConnect) && N > 0) {
+        FTls->Feed(Bytes, size_t(N));
+        N = 0;
+    }
+    return AcceptReceived(Bytes, N);
+}
+
+uint32_t TIpDataSocket::AcceptReceived(uint8_t *Bytes, int32_t N)
+{
     if (FTelnet)
         N = TelnetFilter(Bytes, N);
     if (FStripHighBit)
@@ -360,17 +380,24 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
             Entry->Buffer.assign(static_cast<const char *>(Data), size_t(Len));
         Entry->Size = int32_t(Entry->Buffer.size());
         Entry->PayloadSize = Len;
+        if (FTls && !Raw) {
+            Entry->Seal = true;
+            if (FTls->State() == tlsReady)
+                SealEntry(*Entry);
+        }
     }
     TIpSendEntry *E = Entry.get();
     FSendQueue.push_back(std::move(Entry));
-    if (FSendQueue.size() == 1 && FWritable) {
+    if (FSendQueue.size() == 1 && FWritable && !SendBlocked(*E)) {
         int64_t Bytes = 0;
         for (int Calls = 0; FWritable && Bytes < IpSendBytesPerNotification && Calls < IpSendsPerNotification;
              ++Calls) {
             const bool Complete = SendEntry(*E);
             Bytes += FLastSendBytes;
             if (Complete) {
-                if (E->CloseAfter)
+                if (E->CloseAfter && BeginTlsClose())
+                    FSendQueue.pop_front();
+                else if (E->CloseAfter)
                     CloseAndRelease();  // Close discards the queue, this entry included
                 else
                     FSendQueue.pop_front();
@@ -389,8 +416,10 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
 bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    if (!FWritable || !SocketHeld())
+    if (!FWritable || !SocketHeld() || SendBlocked(Entry))
         return false;
+    if (Entry.Seal)
+        SealEntry(Entry);
     const int32_t Len = Entry.Size - Entry.Sent;
     const char *Bytes = Entry.Buffer.data() + Entry.Sent;
     int M = 0;
@@ -407,10 +436,11 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     if (M > 0 && FLogOptions.Contains(loLowData))
         LogData(IpLogSendApi, Bytes, M);
     if (M == Len) {
+        Entry.Sent = Entry.Size;
         FStats.Add(ssRawSent, uint64_t(Entry.Size));
         if (!Entry.Internal) {
             FStats.Add(ssSent, uint64_t(Entry.PayloadSize));
-            if (FLogOptions.Contains(loHighData))
+            if (FLogOptions.Contains(loHighData) && !Entry.Sealed)
                 LogData(IpLogWrite, Entry.Buffer.data(), std::min(Entry.PayloadSize, Entry.Size));
         }
         FActivity = true;
@@ -454,6 +484,12 @@ void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)
     Entry.Sent = 0;
     if (K < Chunk)
         Entry.Stream = nullptr;
+    if (FTls) {
+        Entry.Seal = true;
+        Entry.Sealed = false;
+        if (FTls->State() == tlsReady)
+            SealEntry(Entry);
+    }
 }
 
 void TIpDataSocket::HandleWrite()
@@ -480,13 +516,17 @@ bool TIpDataSocket::SendNext()
     if (FHandle == INVALID_SOCKET || FSendQueue.empty() || !FWritable)
         return false;
     TIpSendEntry *Head = FSendQueue.front().get();
+    if (SendBlocked(*Head))
+        return false;
     if (SendEntry(*Head)) {
         FOwner->DoSendComplete(FHandle, Head->Id, int32_t(FSendQueue.size()) - 1);
         // The completion handler may have closed the socket (which discards
         // the queue); only a head that is still there is finished here.
         if (FSendQueue.empty() || FSendQueue.front().get() != Head)
             return false;
-        if (Head->CloseAfter) {
+        if (Head->CloseAfter && BeginTlsClose()) {
+            FSendQueue.pop_front();
+        } else if (Head->CloseAfter) {
             CloseAndRelease();
         } else {
             FSendQueue.pop_front();
@@ -553,7 +593,9 @@ void TIpDataSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
 void TIpDataSocket::HandleClose()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    if (FConnected)
+    if (FTlsClosing && !Closed())
+        CloseAndRelease();
+    else if (FConnected)
         Close();
 }
 
@@ -563,6 +605,7 @@ void TIpDataSocket::Close()
     if (!BeginClose())
         return;
     try {
+        SendCloseNotify();
         ShutdownSend();
         // Deliver what the peer sent before the close: what the system
         // holds at this moment, and no more, so that a peer that keeps
@@ -572,14 +615,20 @@ void TIpDataSocket::Close()
         if (!SocketHeld() || ::ioctl(int(FHandle), FIONREAD, &Waiting) != 0)
             Waiting = 0;
         for (int64_t Left = Waiting; Left > 0;) {
+            uint32_t Got = 0;
             try {
-                ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
+                Got = ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
             } catch (const EIpWinSockError &) {
                 break;
             }
-            if (FLastRecvBytes <= 0)
+            // TLS may deliver plaintext it already held without a recv.
+            if (FLastRecvBytes <= 0 && Got == 0)
                 break;
             Left -= FLastRecvBytes;
+            while (Deliver()) {
+            }
+        }
+        while (FTls && ReadTls(true, IpReceiveBufferSize, false) > 0) {
             while (Deliver()) {
             }
         }
@@ -599,6 +648,13 @@ void TIpDataSocket::HandleTimer(uint32_t ElapsedMs)
     if (FActivity) {
         FActivity = false;
         FOwner->DoStatus(FHandle, skProgress, ConnRec());
+    }
+    if (FTlsClosing && !Closed()) {
+        FTlsCloseWait += ElapsedMs;
+        if (FTlsCloseWait >= IpTlsCloseWaitMs) {
+            CloseAndRelease();
+            return;
+        }
     }
     AddIdleTime(ElapsedMs);
 }
@@ -707,4 +763,253 @@ bool TIpDataSocket::HandleTelnetOption(uint8_t Command, uint8_t Option)
         LogTelnet(IpTelnetSent, Answer.ReplyCommand, Option);
     }
     return Answer.Handled;
+}
+
+// ---------------------------------------------------------------------------
+// TLS
+
+size_t TIpDataSocket::StartTls(std::unique_ptr<TIpTls> Tls, bool Hold)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FTls || !Tls)
+        throw EIpProgrammerError();
+    FTls = std::move(Tls);
+    FTlsSeen = tlsHandshake;
+    if (!FConnected) {
+        FTlsHeld = Hold;
+        return 0;
+    }
+    const size_t Dropped = (FWritePos - FReadPos) + FPartialLine.size();
+    FReadPos = 0;
+    FWritePos = 0;
+    FPartialLine.clear();
+    BeginTls();
+    return Dropped;
+}
+
+void TIpDataSocket::HandleConnect()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    // Through a proxy the first connect reaches the proxy; TLS starts once
+    // it has granted the connection to the server.
+    if (!FTls || FTlsStarted || FSocksState == 1) {
+        TIpBaseSocket::HandleConnect();
+        return;
+    }
+    int Len = sizeof(FLocalAddr);
+    WinSockAccess().getsockname(FHandle, reinterpret_cast<TSockAddr *>(&FLocalAddr), &Len);
+    FConnected = true;
+    FTlsDefersConnect = true;
+    if (!FTlsHeld)
+        BeginTls();
+}
+
+void TIpDataSocket::ReleaseTls()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (!FTls || !FTlsHeld)
+        return;
+    FTlsHeld = false;
+    if (FConnected && !FTlsStarted && SocketHeld()) {
+        BeginTls();
+        // Bytes that came while the handshake was held were taken in by
+        // the read path; this read also re-arms the read notification.
+        if (SocketHeld())
+            HandleRead();
+    }
+}
+
+void TIpDataSocket::BeginTls()
+{
+    FTlsStarted = true;
+    FTls->Start();
+    PumpTls();
+    CheckTlsState();
+}
+
+bool TIpDataSocket::SendBlocked(const TIpSendEntry &Entry) const
+{
+    return Entry.Seal && (!FTls || FTls->State() != tlsReady);
+}
+
+void TIpDataSocket::SealEntry(TIpSendEntry &Entry)
+{
+    if (FLogOptions.Contains(loHighData) && !Entry.Internal && !Entry.Buffer.empty())
+        LogData(IpLogWrite, Entry.Buffer.data(), std::min(Entry.PayloadSize, int32_t(Entry.Buffer.size())));
+    if (!Entry.Buffer.empty())
+        FTls->WritePlain(Entry.Buffer.data(), Entry.Buffer.size());
+    Entry.Buffer = FTls->TakeOutput();
+    Entry.Size = int32_t(Entry.Buffer.size());
+    Entry.Sent = 0;
+    Entry.Seal = false;
+    Entry.Sealed = true;
+}
+
+void TIpDataSocket::PumpTls()
+{
+    if (!FTls || !FTls->HasOutput() || !SocketHeld())
+        return;
+    std::string Out = FTls->TakeOutput();
+    // Records the engine makes on its own (handshake, alerts, answers to
+    // the server's messages) go before any plaintext not yet encrypted:
+    // that plaintext becomes records only after them.
+    auto At = std::find_if(FSendQueue.begin(), FSendQueue.end(), [](const auto &E) { return E->Seal; });
+    if (At == FSendQueue.end()) {
+        QueueData(Out.data(), int32_t(Out.size()), nullptr, false, true, true);
+        return;
+    }
+    auto Entry = std::make_unique<TIpSendEntry>();
+    Entry->Internal = true;
+    Entry->Buffer = std::move(Out);
+    Entry->Size = int32_t(Entry->Buffer.size());
+    Entry->Id = ++FLastSendId;
+    const bool AtHead = At == FSendQueue.begin();
+    FSendQueue.insert(At, std::move(Entry));
+    if (AtHead && FWritable)
+        IpSelectRequestWrite(int(FHandle));
+}
+
+void TIpDataSocket::CheckTlsState()
+{
+    if (!FTls || FTls->State() == FTlsSeen)
+        return;
+    const TIpTlsState State = FTls->State();
+    const TIpTlsState Was = FTlsSeen;
+    FTlsSeen = State;
+    if (State == tlsReady && Was == tlsHandshake) {
+        if (FOwner)
+            FOwner->WriteEventLog("TLS connection: " + FTls->Version() + ", " + FTls->Cipher() +
+                                  (FTls->SessionReused() ? ", session resumed" : ""));
+        // Plaintext queued meanwhile can be encrypted and sent now.
+        if (FWritable && !FSendQueue.empty())
+            IpSelectRequestWrite(int(FHandle));
+        if (FTlsDefersConnect) {
+            FTlsDefersConnect = false;
+            FOwner->DoStatus(FHandle, skConnect, ConnRec());
+        } else {
+            FOwner->DoTlsReady(FHandle);
+        }
+    } else if (State == tlsClosed) {
+        // The peer's close_notify: it sends nothing more, and some servers
+        // (vsftpd) wait for ours before they close the connection.
+        while (Deliver()) {
+        }
+        if (FTlsClosing && !Closed())
+            CloseAndRelease();
+        else if (SocketHeld() && !Closed())
+            Close();
+    } else if (State == tlsFailed) {
+        const std::string Text = FTls->ErrorText();
+        if (FOwner)
+            FOwner->WriteEventLog(Text);
+        FOwner->DoError(FHandle, IpTlsErrorCode, Text);
+        if (SocketHeld() && !Closed())
+            Close();
+    }
+}
+
+uint32_t TIpDataSocket::ReadTls(bool Final, uint32_t MaxBytes, bool AllowRecv)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    FLastRecvBytes = 0;
+    if (!FTls || (!FTlsStarted && !FTlsDefersConnect) || FHandle == INVALID_SOCKET || !SocketHeld())
+        return 0;
+    if (FReadPos >= FWritePos) {
+        FReadPos = 0;
+        FWritePos = 0;
+    }
+    const uint32_t Room = std::min(FreeSpace(), MaxBytes);
+    if (Room == 0)
+        return 0;
+    // A full record plus its header and some slack: one recv never needs more.
+    constexpr size_t WireChunk = 16384 + 2048;
+    if (FTlsWire.size() != WireChunk)
+        FTlsWire.resize(WireChunk);
+    uint8_t *Out = FBuffer + FWritePos;
+    for (int Round = 0; Round < 8; ++Round) {
+        // A held handshake: whatever the server sends before it is taken
+        // in (and will fail the handshake), never seen as plaintext.
+        if (!FTlsStarted) {
+            if (FTls->InputFull())
+                return 0;
+        } else if (FTls->State() == tlsHandshake) {
+            FTls->Advance();
+            PumpTls();
+            CheckTlsState();
+        }
+        if (!FTls || !SocketHeld() || FTls->State() == tlsFailed)
+            return 0;
+        const size_t N = FTlsStarted ? FTls->ReadPlain(Out, Room) : 0;
+        PumpTls();
+        CheckTlsState();
+        if (!SocketHeld() || FTls->State() == tlsFailed)
+            return 0;
+        if (N > 0)
+            return AcceptReceived(Out, int32_t(N));
+        if (FTls->State() == tlsClosed || !AllowRecv || FTls->InputFull())
+            return 0;
+        size_t Want = std::min(WireChunk, TIpTls::MaxPendingInput);
+        if (Final)
+            Want = std::min<size_t>(Want, MaxBytes);
+        const int Got = WinSockAccess().recv(FHandle, FTlsWire.data(), int(Want), 0);
+        const int Err = Got == SOCKET_ERROR ? LastError() : 0;
+        IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
+        if (Got == SOCKET_ERROR) {
+            if (Err == WSAEWOULDBLOCK || Err == WSAENOTCONN || Final)
+                return 0;
+            throw EIpWinSockError(Err, sApiRecv);
+        }
+        if (Got == 0)
+            return 0;
+        if (FLogOptions.Contains(loLowData))
+            LogData(IpLogRecvApi, FTlsWire.data(), Got);
+        FLastRecvBytes += Got;
+        FStats.Add(ssRawReceived, uint64_t(Got));
+        FActivity = true;
+        FTls->Feed(FTlsWire.data(), size_t(Got));
+    }
+    return 0;
+}
+
+bool TIpDataSocket::BeginTlsClose()
+{
+    if (!FTls || FTls->State() != tlsReady || FTlsClosing)
+        return false;
+    // Our close_notify and the end of our sending, but the connection
+    // stays open until the server's close_notify (or its close) comes: a
+    // server that answers into a connection we have already closed gets a
+    // reset, and OpenSSL then throws the TLS session away, so the next
+    // data connection could not resume it.
+    SendCloseNotify();
+    FTlsClosing = true;
+    FTlsCloseWait = 0;
+    FWritable = false;
+    WinSockAccess().shutdown(FHandle, SD_SEND);
+    return true;
+}
+
+void TIpDataSocket::SendCloseNotify()
+{
+    if (!FTls || !SocketHeld() || (FTls->State() != tlsReady && FTls->State() != tlsClosed))
+        return;
+    // Only between records: half a record followed by an alert would be
+    // garbage to the peer.
+    if (!FSendQueue.empty()) {
+        const TIpSendEntry &Head = *FSendQueue.front();
+        if (Head.Sent != 0 && Head.Sent != Head.Size)
+            return;
+    }
+    FTls->Shutdown();
+    const std::string Out = FTls->TakeOutput();
+    if (Out.empty())
+        return;
+    // A few dozen bytes into a socket about to be shut down: if the system
+    // cannot take them at once, the connection ends without the alert.
+    const int M = WinSockAccess().send(FHandle, Out.data(), int(Out.size()), MSG_NOSIGNAL);
+    IpSelectNoteCall(int(FHandle), scSend, M, M == SOCKET_ERROR && LastError() == WSAEWOULDBLOCK);
+    if (M > 0) {
+        FStats.Add(ssRawSent, uint64_t(M));
+        if (FLogOptions.Contains(loLowData))
+            LogData(IpLogSendApi, Out.data(), M);
+    }
 }
