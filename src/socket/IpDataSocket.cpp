@@ -975,16 +975,16 @@ bool TIpDataSocket::BeginTlsClose()
 {
     if (!FTls || FTls->State() != tlsReady || FTlsClosing)
         return false;
-    // Our close_notify and the end of our sending, but the connection
-    // stays open until the server's close_notify (or its close) comes: a
-    // server that answers into a connection we have already closed gets a
-    // reset, and OpenSSL then throws the TLS session away, so the next
-    // data connection could not resume it.
+    // Our close_notify, but the connection stays open (not even half
+    // closed) until the server's close_notify or its close comes. A server
+    // that answers into a connection already closed gets a reset: OpenSSL
+    // then throws the TLS session away (the next data connection could not
+    // resume it), and a proxy that does not pass half-closes on (microsocks)
+    // would reset the server's side while it still reads the file's end.
     SendCloseNotify();
     FTlsClosing = true;
     FTlsCloseWait = 0;
     FWritable = false;
-    WinSockAccess().shutdown(FHandle, SD_SEND);
     return true;
 }
 
