@@ -593,6 +593,14 @@ void TIpDataSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
 void TIpDataSocket::HandleClose()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    // A handshake cut off by the peer would otherwise look like an ordinary
+    // end of the connection.
+    uint8_t Peek = 0;
+    if (FTls && FTlsStarted && FTls->State() == tlsHandshake && !Closed() && SocketHeld() &&
+        ::recv(int(FHandle), &Peek, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+        FTlsSeen = tlsFailed;
+        FOwner->DoError(FHandle, IpTlsErrorCode, "Connection closed during the TLS handshake");
+    }
     if (FTlsClosing && !Closed())
         CloseAndRelease();
     else if (FConnected)

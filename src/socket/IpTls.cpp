@@ -81,12 +81,10 @@ TIpTlsContext::~TIpTlsContext()
 int TIpTls::NewSessionCallbackThunk(SSL *Ssl, SSL_SESSION *Session)
 {
     auto *Context = static_cast<TIpTlsContext *>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(Ssl)));
-    auto *Self = static_cast<TIpTls *>(SSL_get_app_data(Ssl));
-    // Only the connection that made the session (the control connection)
-    // supplies sessions to resume: a ticket a server hands out on a
-    // resumed data connection need not be good for the next one (vsftpd
-    // refuses it).
-    if (!Context || !Self || !SSL_SESSION_is_resumable(Session))
+    // The newest ticket replaces the last, whichever connection received
+    // it: a server may accept a TLS 1.3 ticket only once (vsftpd does), so
+    // the next data connection offers the one it got most recently.
+    if (!Context || !SSL_SESSION_is_resumable(Session))
         return 0;
     // Returning 1 keeps the reference OpenSSL handed over.
     Context->SetLatestSession(TIpTlsSessionRef(Session, SSL_SESSION_free));
@@ -112,7 +110,6 @@ TIpTls::TIpTls(std::shared_ptr<TIpTlsContext> Context, const std::string &HostNa
     BIO_set_mem_eof_return(FIn, -1);
     SSL_set_bio(FSsl, FIn, FOut);
     SSL_set_connect_state(FSsl);
-    SSL_set_app_data(FSsl, this);
     if (!FHostName.empty()) {
         if (IpTlsIsAddress(FHostName)) {
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl), FHostName.c_str());
