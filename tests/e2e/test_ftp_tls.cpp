@@ -7,6 +7,7 @@
 
 #include "test_ftp_e2e_fixture.h"
 
+#include "base/IpDebugLog.h"
 #include "base/IpEventLog.h"
 #include "support/TestCerts.h"
 
@@ -259,3 +260,30 @@ INSTANTIATE_TEST_SUITE_P(
         TRefusal{"insecure_accepts_expired", &TTestCerts::ExpiredPem, &TTestCerts::OtherCaFile, "127.0.0.1", "",
                  false}),
     [](const testing::TestParamInfo<TRefusal> &Info) { return std::string(Info.param.Name); });
+
+TEST(FtpTlsLogin, TheDebugLogShowsThePlaintextButNeverThePassword)
+{
+    std::string Why;
+    if (!HaveTlsPeers("pyftpd", Why))
+        GTEST_SKIP() << Why;
+    TServer Server("pyftpd", {}, TTestCerts::Get().ServerPem);
+    ASSERT_TRUE(Server.Start());
+    TTempDir Logs;
+    {
+        TSession S;
+        S.Client.SetTlsMode(tmRequired);
+        S.Client.SetTlsCaFile(TTestCerts::Get().CaFile);
+        S.Client.DebugLog()->SetFileName(Logs.File("ftplog.txt"));
+        S.Client.DebugLog()->SetEnabled(true);
+        ASSERT_TRUE(S.LoginTo(Server)) << Server.Log();
+    } // the log is written when the client goes
+    const std::string Log = ReadFile(Logs.File("ftplog.txt"));
+    // The socket's own data entries are the decrypted and the not yet
+    // encrypted bytes: the server's replies and our commands in clear text.
+    EXPECT_NE(Log.find("Write - 8 bytes written"), std::string::npos) << Log;
+    EXPECT_NE(Log.find(": PROT P.."), std::string::npos) << Log; // the hex dump's text column
+    EXPECT_NE(Log.find("Read - "), std::string::npos) << Log;
+    EXPECT_NE(Log.find("PASS ****"), std::string::npos) << Log;
+    EXPECT_EQ(Log.find(Server.Password()), std::string::npos) << Log;
+    EXPECT_NE(Log.find("230"), std::string::npos) << Log;
+}
