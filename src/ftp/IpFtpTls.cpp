@@ -137,7 +137,9 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
         }
         return true;
     case tsProtected:
-        if (Code == 125 || Code == 150) {
+        // A server that skips the 1xx and answers at once must not leave the
+        // data connection waiting for a go-ahead that never comes.
+        if (Code == 125 || Code == 150 || Code == 226 || Code == 250) {
             FDataTlsGo = true;
             if (TIpDataSocket *Socket = FindDataSocket(FDataSocket, false))
                 Socket->ReleaseTls();
