@@ -384,6 +384,13 @@ void TIpCustomFtpClient::MaybeCompleteTransfer()
 {
     if (!FDataClosed || !FFinalReply || FTransferFailing || FCompletionPosted)
         return;
+    // The 150 that announces the size may be handled after the data
+    // connection's end was: the count is checked again with both at hand.
+    const std::string Missing = MissingBytes();
+    if (!Missing.empty()) {
+        PostTransferFailure(IpFtpIncompleteCode, Missing);
+        return;
+    }
     FCompletionPosted = true;
     if (FFtpState == stDirectory) {
         std::string Listing;
