@@ -1,7 +1,9 @@
 #!/bin/bash
 # Whole-transfer benchmark: tolvane-cli against curl, uploading and
 # downloading one large file over loopback to a vsftpd started here on a
-# free port of 127.0.0.1, passive mode for both, files on tmpfs. The clients
+# free port of 127.0.0.1, passive mode for both, files on tmpfs; then the
+# same over FTP over TLS (a second vsftpd with ssl_enable, --ssl-reqd for
+# both clients, a certificate made here with openssl). The clients
 # take turns run by run (tolvane-cli, curl, tolvane-cli, ...), so a machine
 # whose speed drifts slows both alike; the ratios are taken pair by pair and
 # their median printed. Prints MB/s, CPU seconds and peak resident memory of
@@ -16,9 +18,10 @@
 # Environment: SIZE_MB (default 1024), RUNS (default 7), BASELINE_CLI (the
 # path of another tolvane-cli, e.g. one built from an older commit: it takes
 # its turn after curl and is compared too), SYSCALLS (default 1; 0 skips the
-# strace runs), BENCH_TMP (default /dev/shm when it is a tmpfs, else /tmp).
-# Needs vsftpd, curl, /usr/bin/time (Debian package "time"), strace and
-# python3.
+# strace runs), BENCH_TMP (default /dev/shm when it is a tmpfs, else /tmp),
+# DIRS (default "up down tlsup tlsdown").
+# Needs vsftpd, curl, openssl, /usr/bin/time (Debian package "time"), strace
+# and python3.
 
 set -euo pipefail
 
@@ -27,6 +30,7 @@ SIZE_MB=${SIZE_MB:-1024}
 RUNS=${RUNS:-7}
 BASELINE_CLI=${BASELINE_CLI:-}
 SYSCALLS=${SYSCALLS:-1}
+DIRS=${DIRS:-up down tlsup tlsdown}
 ACCOUNT=tolvanetest
 ACCOUNT_PASSWORD=Tolvane-Test-7
 
@@ -38,6 +42,7 @@ CLI=$(cd "$BUILD_DIR" && pwd)/src/tools/tolvane-cli
 [ "$(id -u)" = 0 ] || die "needs root (vsftpd logs in the local account $ACCOUNT)"
 [ -x /usr/sbin/vsftpd ] || die "vsftpd is not installed"
 command -v curl >/dev/null || die "curl is not installed"
+command -v openssl >/dev/null || die "openssl is not installed"
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (Debian package: time)"
 [ "$SYSCALLS" = 0 ] || command -v strace >/dev/null || die "strace is not installed (or set SYSCALLS=0)"
 [ -z "$BASELINE_CLI" ] || [ -x "$BASELINE_CLI" ] || die "BASELINE_CLI $BASELINE_CLI is not executable"
@@ -51,11 +56,12 @@ fi
 WORK=$(mktemp -d "$BENCH_TMP/tolvane-bench.XXXXXX")
 chmod 755 "$WORK"
 VSFTPD_PID=
+TLS_PID=
 cleanup() {
-    if [ -n "$VSFTPD_PID" ]; then
-        kill "$VSFTPD_PID" 2>/dev/null || true
-        wait "$VSFTPD_PID" 2>/dev/null || true
-    fi
+    for pid in $VSFTPD_PID $TLS_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -73,7 +79,7 @@ echo "$ACCOUNT:$ACCOUNT_PASSWORD" | chpasswd
 SHELL_OF=$(getent passwd "$ACCOUNT" | cut -d: -f7)
 grep -qx "$SHELL_OF" /etc/shells || echo "$SHELL_OF" >> /etc/shells
 
-# A free control port and a free range of 16 passive ports.
+# Two free control ports with 16 passive ports each (plain, then TLS).
 read -r PORT PASV_MIN < <("$PYTHON" - <<'EOF'
 import random, socket
 def free(p):
@@ -87,12 +93,13 @@ def free(p):
         s.close()
 while True:
     base = random.randrange(20000, 32000)
-    if all(free(p) for p in range(base, base + 17)):
+    if all(free(p) for p in range(base, base + 34)):
         print(base, base + 1)
         break
 EOF
 )
 PASV_MAX=$((PASV_MIN + 15))
+TLS_PORT=$((PORT + 17))
 
 mkdir -p "$WORK/root" "$WORK/empty"
 chown "$ACCOUNT" "$WORK/root"
@@ -124,12 +131,28 @@ seccomp_sandbox=NO
 xferlog_enable=NO
 syslog_enable=NO
 EOF
+# The TLS server: the same, with its own ports and a certificate for
+# 127.0.0.1 that both clients are told to trust.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$WORK/key.pem" -out "$WORK/cert.pem" 2>/dev/null || die "openssl cannot make a certificate"
+cat "$WORK/key.pem" "$WORK/cert.pem" > "$WORK/server.pem"
+sed -e "s/^listen_port=.*/listen_port=$TLS_PORT/" -e "s/^pasv_min_port=.*/pasv_min_port=$((TLS_PORT + 1))/" \
+    -e "s/^pasv_max_port=.*/pasv_max_port=$((TLS_PORT + 16))/" "$WORK/vsftpd.conf" > "$WORK/vsftpd-tls.conf"
+printf '%s\n' "ssl_enable=YES" "rsa_cert_file=$WORK/server.pem" "rsa_private_key_file=$WORK/server.pem" \
+    "force_local_logins_ssl=YES" "force_local_data_ssl=YES" "ssl_tlsv1=YES" "ssl_sslv2=NO" "ssl_sslv3=NO" \
+    >> "$WORK/vsftpd-tls.conf"
+
 /usr/sbin/vsftpd "$WORK/vsftpd.conf" > "$WORK/vsftpd.log" 2>&1 &
 VSFTPD_PID=$!
-for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
-    kill -0 "$VSFTPD_PID" 2>/dev/null || die "vsftpd did not start: $(cat "$WORK/vsftpd.log")"
-    sleep 0.1
+/usr/sbin/vsftpd "$WORK/vsftpd-tls.conf" > "$WORK/vsftpd-tls.log" 2>&1 &
+TLS_PID=$!
+for p in "$PORT" "$TLS_PORT"; do
+    for _ in $(seq 100); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then break; fi
+        kill -0 "$VSFTPD_PID" 2>/dev/null || die "vsftpd did not start: $(cat "$WORK/vsftpd.log")"
+        kill -0 "$TLS_PID" 2>/dev/null || die "vsftpd with TLS did not start: $(cat "$WORK/vsftpd-tls.log")"
+        sleep 0.1
+    done
 done
 
 SOURCE=$WORK/source.bin
@@ -149,16 +172,29 @@ USERPASS="$ACCOUNT:$ACCOUNT_PASSWORD"
 client_cmd() {
     local cli=$CLI
     [ "$1" = before ] && cli=$BASELINE_CLI
+    local port=$PORT url=$URL tls=()
+    case "$2" in
+    tls*) port=$TLS_PORT; url="ftp://127.0.0.1:$TLS_PORT"; tls=(--ssl-reqd --cacert "$WORK/cert.pem") ;;
+    esac
     case "$1:$2" in
-    curl:up) CMD=(curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -T "$SOURCE" "$URL/up-curl.bin") ;;
-    curl:down) CMD=(curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -o "$WORK/down-curl.bin" "$URL/big.bin") ;;
-    *:up) CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" put "$SOURCE" "up-$1.bin") ;;
-    *:down) CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive -u "$ACCOUNT" "127.0.0.1:$PORT" get big.bin "$WORK/down-$1.bin") ;;
+    curl:up | curl:tlsup)
+        CMD=(curl -sS "${tls[@]}" --disable-epsv --ftp-pasv -u "$USERPASS" -T "$SOURCE" "$url/up-curl.bin") ;;
+    curl:*)
+        CMD=(curl -sS "${tls[@]}" --disable-epsv --ftp-pasv -u "$USERPASS" -o "$WORK/down-curl.bin" "$url/big.bin") ;;
+    *:up | *:tlsup)
+        CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive "${tls[@]}" -u "$ACCOUNT" "127.0.0.1:$port"
+             put "$SOURCE" "up-$1.bin") ;;
+    *)
+        CMD=(env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" "$cli" --passive "${tls[@]}" -u "$ACCOUNT" "127.0.0.1:$port"
+             get big.bin "$WORK/down-$1.bin") ;;
     esac
 }
 
 target_of() {
-    if [ "$2" = up ]; then echo "$WORK/root/up-$1.bin"; else echo "$WORK/down-$1.bin"; fi
+    case "$2" in
+    up | tlsup) echo "$WORK/root/up-$1.bin" ;;
+    *) echo "$WORK/down-$1.bin" ;;
+    esac
 }
 
 check_same() {
@@ -190,7 +226,7 @@ echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 : > "$WORK/results"
 for run in $(seq "$RUNS"); do
     echo "Run $run of $RUNS..."
-    for dir in up down; do
+    for dir in $DIRS; do
         for client in $CLIENTS; do
             measure "$client" "$dir" "$run"
         done
@@ -199,12 +235,12 @@ done
 echo "Load average after the runs: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-echo "File: $BYTES bytes over loopback, vsftpd, passive mode, files in $BENCH_TMP, $RUNS runs each"
+echo "File: $BYTES bytes over loopback, vsftpd, passive mode, files in $BENCH_TMP, $RUNS runs each (tls*: FTP over TLS)"
 printf "%-8s %-5s %4s %10s %8s %12s\n" "client" "dir" "run" "MB/s" "CPU s" "peak RSS MiB"
 awk '{ printf "%-8s %-5s %4d %10.1f %8.2f %12.1f\n", $1, $2, $3, $4, $5, $6 / 1024 }' "$WORK/results"
 echo
 echo "Medians (ratios against curl: the median of the run-by-run ratios):"
-awk -v clients="$CLIENTS" '
+awk -v clients="$CLIENTS" -v dirs="$DIRS" '
 function sortv(v, n,   i, j, t) {
     for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
 }
@@ -224,21 +260,22 @@ function medratio(c, d, f,   n, r, v) {
 { val[$1, $2, $3, 4] = $4; val[$1, $2, $3, 5] = $5; val[$1, $2, $3, 6] = $6; if ($3 > runs) runs = $3 }
 END {
     nc = split(clients, cl, " ")
-    printf "%-5s %-8s %10s %8s %9s %12s %10s\n", "dir", "client", "MB/s", "CPU s", "RSS MiB", "speed/curl", "CPU/curl"
-    for (d = 1; d <= 2; d++) {
-        dir = d == 1 ? "up" : "down"
+    nd = split(dirs, dl, " ")
+    printf "%-7s %-8s %10s %8s %9s %12s %10s\n", "dir", "client", "MB/s", "CPU s", "RSS MiB", "speed/curl", "CPU/curl"
+    for (d = 1; d <= nd; d++) {
+        dir = dl[d]
         for (i = 1; i <= nc; i++) {
             c = cl[i]
-            printf "%-5s %-8s %10.1f %8.2f %9.1f", dir, c, med(c, dir, 4), med(c, dir, 5), med(c, dir, 6) / 1024
+            printf "%-7s %-8s %10.1f %8.2f %9.1f", dir, c, med(c, dir, 4), med(c, dir, 5), med(c, dir, 6) / 1024
             if (c == "curl") printf "\n"
             else printf " %12.2f %10.2f\n", medratio(c, dir, 4), medratio(c, dir, 5)
         }
     }
     print ""
-    for (d = 1; d <= 2; d++) {
-        dir = d == 1 ? "up" : "down"
+    for (d = 1; d <= nd; d++) {
+        dir = dl[d]
         r = medratio("tolvane", dir, 4); m = med("tolvane", dir, 6) / 1024
-        printf "%-5s tolvane-cli throughput %.2f x curl (target >= 1.00: %s), peak RSS %.1f MiB (target < 64: %s)\n", \
+        printf "%-7s tolvane-cli throughput %.2f x curl (target >= 1.00: %s), peak RSS %.1f MiB (target < 64: %s)\n", \
             dir, r, (r >= 1.0) ? "met" : "MISSED", m, (m < 64) ? "met" : "MISSED"
     }
 }' "$WORK/results"
@@ -246,8 +283,8 @@ END {
 [ "$SYSCALLS" = 0 ] && exit 0
 echo
 echo "System calls per GiB (strace -c -f, one untimed run each; whole process: login, transfer, logout):"
-printf "%-5s %-8s %12s   %s\n" "dir" "client" "calls/GiB" "largest counts"
-for dir in up down; do
+printf "%-7s %-8s %12s   %s\n" "dir" "client" "calls/GiB" "largest counts"
+for dir in $DIRS; do
     for client in $CLIENTS; do
         client_cmd "$client" "$dir"
         target=$(target_of "$client" "$dir")
@@ -267,7 +304,7 @@ for dir in up down; do
                     top = top sprintf("%s%s %d", top == "" ? "" : ", ", best, bv)
                     delete calls[best]
                 }
-                printf "%-5s %-8s %12.0f   %s\n", d, c, total * 1024 / mb, top
+                printf "%-7s %-8s %12.0f   %s\n", d, c, total * 1024 / mb, top
             }' "$WORK/strace.out"
     done
 done
