@@ -139,7 +139,6 @@ void TTolvaneFtp::CreateWidgets()
     FileLabel->setObjectName(QStringLiteral("FileLabel"));
     RemoteFolder = new QLabel(QStringLiteral("/"), this);
     RemoteFolder->setObjectName(QStringLiteral("RemoteFolder"));
-    FRemoteFolder = "/";
     for (QLabel *L : {FileLabel, RemoteFolder}) {
         QFont Bold = L->font();
         Bold.setBold(true);

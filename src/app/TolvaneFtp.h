@@ -143,7 +143,7 @@ private:
     QStringList FArguments;
     std::unique_ptr<TIpFtpClient> FClient;
     TPendingAction FPendingAction = paNone;
-    std::string FRemoteFolder; // the bytes behind the RemoteFolder label
+    std::string FRemoteFolder{"/"}; // the bytes behind the RemoteFolder label
     std::string FFileLabel;    // the local path behind the FileLabel label
     bool FShown = false;
     bool FBusyCursor = false;
@@ -151,6 +151,10 @@ private:
     QElapsedTimer FSinceShown;
     bool FUnattendedWaiting = false;
     std::string FLoginTrouble; // why the last login did not get through
+    // What the last data connection carried. A listing's own 226 must not
+    // ask for the folder again, or the window would list it forever.
+    enum TLastTransfer : uint8_t { ltNone, ltListing, ltUpload, ltDownload };
+    TLastTransfer FLastTransfer = ltNone;
 
     // Connection bar
     QGroupBox *FConnectionBar = nullptr;

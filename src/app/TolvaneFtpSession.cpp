@@ -97,7 +97,7 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
     AppendReply(Reply);
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
-    if (ReplyCode == 226 || ReplyCode == 200)
+    if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
         FClient->ChangeDir(FRemoteFolder);
 }
 
@@ -112,6 +112,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
                        tr(" logged on to ") + DisplayName(FClient->Host()));
         break;
     case fscCurrentDir:
+        FLastTransfer = ltListing; // the client lists the folder next
         SetRemoteFolder(RemoteFolderCaption(Info));
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(Info));
         break;
@@ -124,6 +125,11 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         setWindowTitle(Caption(std::to_string(FClient->BytesTransferred()) + " - transfer complete"));
         if (FPendingAction == paDownload)
             DownloadNextSelected();
+        // The server's 226 may come while the client is still finishing the
+        // upload and be dropped; now the client is idle and the new file
+        // can be shown.
+        if (FLastTransfer == ltUpload)
+            FClient->ChangeDir(FRemoteFolder);
         Progress1->hide();
         break;
     case fscTimeout:

@@ -83,8 +83,10 @@ void TTolvaneFtp::sBitBtn1Click()
     }
     SetProgressMaximum(LocalFileSize(FFileLabel));
     const std::string RemoteName = RemoteNameOfLocalPath(FFileLabel);
-    if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset()))
+    if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset())) {
+        FLastTransfer = ltUpload;
         FClient->ChangeDir(FRemoteFolder);
+    }
 }
 
 void TTolvaneFtp::UploadDroppedFile(const std::string &Path)
@@ -152,8 +154,10 @@ void TTolvaneFtp::DoUpClick()
     }
     SetProgressMaximum(LocalFileSize(FFileLabel));
     const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), RemoteNameOfLocalPath(FFileLabel));
-    if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset()))
+    if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
+        FLastTransfer = ltUpload;
         FClient->ChangeDir(FRemoteFolder);
+    }
 }
 
 void TTolvaneFtp::Timer1Timer()
@@ -195,8 +199,9 @@ void TTolvaneFtp::DownloadNextSelected()
         return; // stays selected; the next completed transfer asks again
     SetProgressMaximum(Entry->Size);
     try {
-        FClient->Retrieve(Name, JoinLocalPath(LocalName(Target), Name), static_cast<TIpFtpRetrieveMode>(SendMode()),
-                          RestartOffset());
+        if (FClient->Retrieve(Name, JoinLocalPath(LocalName(Target), Name), static_cast<TIpFtpRetrieveMode>(SendMode()),
+                              RestartOffset()))
+            FLastTransfer = ltDownload;
     } catch (...) {
         // Nothing started, so no completion will continue the chain.
         FPendingAction = paNone;
