@@ -8,6 +8,46 @@
 #include "app/FileListModel.h"
 #include "ftp/IpFtpClient.h"
 
+namespace {
+
+// A folder node: the server's bytes and nothing else. The shown text and
+// the picture are derived when a view asks, so a folder of 50,000
+// sub-folders costs little more than the names themselves.
+class TFolderNode : public QTreeWidgetItem
+{
+public:
+    TFolderNode(std::string Name, const QIcon *Icon)
+        : QTreeWidgetItem(UserType), FName(std::move(Name)), FIcon(Icon)
+    {
+    }
+
+    QVariant data(int Column, int Role) const override
+    {
+        if (Column != 0)
+            return QTreeWidgetItem::data(Column, Role);
+        switch (Role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+        case Qt::ToolTipRole:
+            return DisplayName(FName);
+        case Qt::DecorationRole:
+            return *FIcon;
+        case TIpFtpDirectoryTree::NameRole:
+            return QByteArray(FName.data(), static_cast<qsizetype>(FName.size()));
+        default:
+            return QTreeWidgetItem::data(Column, Role);
+        }
+    }
+
+    const std::string &Name() const { return FName; }
+
+private:
+    std::string FName;
+    const QIcon *FIcon;
+};
+
+} // namespace
+
 TIpFtpDirectoryTree::TIpFtpDirectoryTree(QWidget *Parent) : QTreeWidget(Parent)
 {
     setColumnCount(1);
@@ -47,17 +87,15 @@ void TIpFtpDirectoryTree::SetOnParseStyle(const TIpUserParseStyleEvent &Value)
 
 QTreeWidgetItem *TIpFtpDirectoryTree::NewNode(const std::string &Name) const
 {
-    auto *Node = new QTreeWidgetItem();
-    Node->setText(0, DisplayName(Name));
-    Node->setData(0, NameRole, QByteArray(Name.data(), static_cast<qsizetype>(Name.size())));
-    Node->setIcon(0, FFolderIcon);
-    return Node;
+    return new TFolderNode(Name, &FFolderIcon);
 }
 
 std::string TIpFtpDirectoryTree::NodeName(const QTreeWidgetItem *Node)
 {
     if (!Node)
         return std::string();
+    if (Node->type() == QTreeWidgetItem::UserType)
+        return static_cast<const TFolderNode *>(Node)->Name();
     const QByteArray Bytes = Node->data(0, NameRole).toByteArray();
     return std::string(Bytes.constData(), static_cast<size_t>(Bytes.size()));
 }

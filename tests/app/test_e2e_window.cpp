@@ -100,8 +100,9 @@ TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsPassively)
         return Log.count(QStringLiteral("226"));
     };
     const int Before = Listings();
-    RunFor(1500);
-    EXPECT_LE(Listings() - Before, 1) << "the folder keeps being listed again";
+    RunFor(2000);
+    // The one delayed refresh a second after start may fall in here.
+    EXPECT_LE(Listings() - Before, 2) << "the folder keeps being listed again";
 
     // Pick pub in the tree.
     QTreeWidgetItem *Pub = Tree->FindPathNode("\\pub");
