@@ -25,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
+class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
@@ -103,6 +104,13 @@ public:
 
     // The first regular file among dropped URLs; empty when there is none.
     static std::string FirstRegularFile(const QList<QUrl> &Urls);
+    // What a drop does: on the file list the file is uploaded at once,
+    // anywhere else it becomes the file to upload. False (and nothing done)
+    // when the drop holds no regular file.
+    bool DropOnList(const QMimeData *Data);
+    bool DropOnWindow(const QMimeData *Data);
+    // Drags and drops on the file list (and nothing else) pass here.
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 protected:
     void showEvent(QShowEvent *Event) override;
@@ -110,7 +118,6 @@ protected:
     void dragEnterEvent(QDragEnterEvent *Event) override;
     void dragMoveEvent(QDragMoveEvent *Event) override;
     void dropEvent(QDropEvent *Event) override;
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
     void CreateWidgets();

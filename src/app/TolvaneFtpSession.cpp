@@ -159,8 +159,6 @@ void TTolvaneFtp::IpFtpDirectoryTree1Changed(TIpFtpDirectoryTree *)
     if (FDirStyleGroup->checkedId() != Style)
         if (QAbstractButton *Item = FDirStyleGroup->button(Style))
             Item->setChecked(true);
-    // The listing replaced every row: nothing is selected any more.
-    EnableFileMenu(SelectedRow() >= 0);
     SetBusyCursor(false);
 }
 

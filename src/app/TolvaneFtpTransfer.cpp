@@ -240,15 +240,30 @@ void TTolvaneFtp::dragMoveEvent(QDragMoveEvent *Event)
         Event->ignore();
 }
 
+bool TTolvaneFtp::DropOnWindow(const QMimeData *Data)
+{
+    const std::string Path = Data && Data->hasUrls() ? FirstRegularFile(Data->urls()) : std::string();
+    if (Path.empty())
+        return false;
+    Guarded([&] { SetFileLabel(Path); });
+    return true;
+}
+
+bool TTolvaneFtp::DropOnList(const QMimeData *Data)
+{
+    const std::string Path = Data && Data->hasUrls() ? FirstRegularFile(Data->urls()) : std::string();
+    if (Path.empty())
+        return false;
+    Guarded([&] { UploadDroppedFile(Path); });
+    return true;
+}
+
 void TTolvaneFtp::dropEvent(QDropEvent *Event)
 {
-    const std::string Path = FirstRegularFile(Event->mimeData()->urls());
-    if (Path.empty()) {
+    if (DropOnWindow(Event->mimeData()))
+        Event->acceptProposedAction();
+    else
         Event->ignore();
-        return;
-    }
-    Event->acceptProposedAction();
-    Guarded([&] { SetFileLabel(Path); });
 }
 
 bool TTolvaneFtp::eventFilter(QObject *Watched, QEvent *Event)
@@ -256,6 +271,11 @@ bool TTolvaneFtp::eventFilter(QObject *Watched, QEvent *Event)
     if (Watched != lbxFiles->viewport())
         return QWidget::eventFilter(Watched, Event);
     switch (Event->type()) {
+    case QEvent::MouseButtonRelease:
+        // Any button, on a row or beside the rows: the press before it has
+        // already set the selection the menu follows.
+        Guarded([this] { lbxFilesMouseDown(); });
+        return false;
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto *Drag = static_cast<QDragMoveEvent *>(Event);
@@ -267,13 +287,10 @@ bool TTolvaneFtp::eventFilter(QObject *Watched, QEvent *Event)
     }
     case QEvent::Drop: {
         auto *Drop = static_cast<QDropEvent *>(Event);
-        const std::string Path = FirstRegularFile(Drop->mimeData()->urls());
-        if (Path.empty()) {
+        if (DropOnList(Drop->mimeData()))
+            Drop->acceptProposedAction();
+        else
             Drop->ignore();
-            return true;
-        }
-        Drop->acceptProposedAction();
-        Guarded([&] { UploadDroppedFile(Path); });
         return true;
     }
     default:
