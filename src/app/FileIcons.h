@@ -5,6 +5,7 @@
 // use at the size and device pixel ratio asked for, then cached, so it stays
 // sharp at 16 pixels and at any larger size or scale factor.
 
+#include <QByteArray>
 #include <QIcon>
 #include <string>
 
@@ -27,6 +28,9 @@ const QIcon &FolderIcon(bool Open);
 
 // The program's picture.
 const QIcon &ProgramIcon();
+
+// The program picture as an SVG document, the same shapes as ProgramIcon().
+QByteArray ProgramIconSvg();
 
 // Renders the program picture into a square pixmap of Pixels device pixels
 // (for the icon files the desktop uses).
