@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QListView>
@@ -335,4 +336,95 @@ TEST_F(TransferFlow, AOneCharacterFileLabelAsksForAFileOnce)
     RunFor(2500);
     EXPECT_EQ(Dialogs.OpenFileCalls, 1);
     EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_F(TransferFlow, AFailedDownloadLeavesTheLocalFileOfThatNameUntouched)
+{
+    LogIn();
+    TTempDir Target;
+    ASSERT_TRUE(WriteFile(Target.File("a.txt"), "original"));
+    Dialogs.Folders.push_back(Target.Path());
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData()
+        .SendData("partial").ResetData().Send("426 Connection closed; transfer aborted");
+    Select("a.txt");
+    Trigger("Downloadfile1");
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Idle(), 5000);
+    RunFor(300);
+    EXPECT_EQ(ReadFile(Target.File("a.txt")), "original");
+    EXPECT_NE(Title(), "Tolvane FTP Uploader - 7 - transfer complete");
+}
+
+TEST_F(TransferFlow, PermissionsOpensTheDialogOnTheEntryAndOkSendsSiteChmod)
+{
+    LogIn();
+    Select("run.sh");
+    std::string Field, Boxes;
+    QTimer::singleShot(0, [&] {
+        // The modal dialog is open here: read it, then press Ok.
+        Field = FilePermission->chmod->text().toStdString();
+        for (QCheckBox *Box : {FilePermission->Read1, FilePermission->Write1, FilePermission->Execute1,
+                               FilePermission->Read2, FilePermission->Write2, FilePermission->Execute2,
+                               FilePermission->Read3, FilePermission->Write3, FilePermission->Execute3})
+            Boxes += Box->isChecked() ? 'x' : '-';
+        FilePermission->chmod->setText(QStringLiteral("755"));
+        QTest::mouseClick(FilePermission->sButton1, Qt::LeftButton);
+    });
+    Peer.Expect("SITE CHMOD 755 /run.sh").Send("200 SITE CHMOD command ok.");
+    Trigger("Permissions1");
+    EXPECT_EQ(Field, "0750");
+    EXPECT_EQ(Boxes, "xxxx-x---");
+    ASSERT_TRUE(Peer.WaitDone(5000)) << Peer.Describe();
+    EXPECT_FALSE(FilePermission->isVisible());
+    EXPECT_TRUE(FilePermission->Write1->isChecked()) << "the boxes keep the mode they showed";
+    EXPECT_TRUE(Find<QTimer>("Timer2")->isActive());
+}
+
+// The automatic login is slow (the greeting comes after 3 s): the
+// unattended upload waits for it instead of dropping the file.
+TEST(UnattendedUpload, WaitsForASlowLoginAndThenUploads)
+{
+    TScriptedDialogs Dialogs;
+    TTempDir Dir{"tolvane-app"};
+    ASSERT_TRUE(WriteFile(Dir.File("late.bin"), "late but there"));
+    TScriptedPeer Peer;
+    Peer.Pause(3000);
+    ScriptLogin(Peer, "bob", "pw")
+        .Reply("SYST", "215 UNIX Type: L8")
+        .Reply("PWD", "257 \"/\" is current")
+        .ExpectPort().Send("200 PORT ok")
+        .Reply("TYPE A", "200 ok")
+        .Expect("LIST").ConnectData().Send("150 here").SendData("").CloseData().Send("226 done")
+        .ExpectPort().Send("200 PORT ok")
+        .Reply("TYPE I", "200 ok")
+        .Expect("STOR /drop/late.bin").Send("150 go").ConnectData().ReceiveData().Send("226 stored");
+    ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
+                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\n"));
+    TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("late.bin"))});
+    Window.findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
+    Window.show();
+    ASSERT_TRUE(Peer.WaitDone(20000)) << Peer.Describe();
+    ASSERT_EQ(Peer.DataReceived().size(), 1u);
+    EXPECT_EQ(Peer.DataReceived()[0], "late but there");
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST(UnattendedUpload, SaysSoWhenTheServerRefusesTheLogin)
+{
+    TScriptedDialogs Dialogs;
+    TTempDir Dir{"tolvane-app"};
+    ASSERT_TRUE(WriteFile(Dir.File("f.bin"), "x"));
+    TScriptedPeer Peer;
+    Peer.Send("220 hi").Expect("USER bob").Send("331 pw").Expect("PASS wrong").Send("530 Login incorrect.")
+        .Close();
+    ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
+                                                    "\nUsername=bob\nPassword=wrong\nDefault=/\n"));
+    TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("f.bin"))});
+    Window.show();
+    ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 10000);
+    const std::string Text = Dialogs.Messages[0];
+    EXPECT_NE(Text.find("f.bin was not uploaded"), std::string::npos) << Text;
+    EXPECT_NE(Text.find("530 Login incorrect."), std::string::npos) << Text;
+    RunFor(1500);
+    EXPECT_EQ(Dialogs.Messages.size(), 1u) << "said once";
 }
