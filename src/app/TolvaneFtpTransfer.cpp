@@ -123,7 +123,9 @@ void TTolvaneFtp::UnattendedUploadTick()
         Timer1->start();
         return;
     }
-    if (FClient->FtpState() == stClosed && !FClient->Connected()) {
+    // A refused login (530) leaves the connection open on most servers:
+    // waiting on would only delay the news.
+    if ((FClient->FtpState() == stClosed && !FClient->Connected()) || !FLoginTrouble.empty()) {
         FUnattendedWaiting = false;
         FRetryTimer->stop();
         UnattendedUploadFailed(FLoginTrouble.empty() ? tr("there is no connection to the server.")
