@@ -162,6 +162,15 @@ private:
     // ask for the folder again, or the window would list it forever.
     enum TLastTransfer : uint8_t { ltNone, ltListing, ltUpload, ltDownload };
     TLastTransfer FLastTransfer = ltNone;
+    // A listing is over only when the server has confirmed it too: its
+    // final reply can come after the client reports the listing and is
+    // idle, and a transfer started in between would take that reply for
+    // its own.
+    bool FListingReplyPending = false;
+    // The same for an upload: no command may reach the server before it
+    // has confirmed the file (some servers drop an upload when one does).
+    bool FUploadReplyPending = false;
+    int FTimer1Tries = 0;
 
     // Connection bar
     QGroupBox *FConnectionBar = nullptr;

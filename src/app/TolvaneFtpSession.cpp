@@ -95,6 +95,10 @@ void TTolvaneFtp::AppendReply(const std::string &Reply)
 void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::string &Reply)
 {
     AppendReply(Reply);
+    if (ReplyCode == 226 || ReplyCode == 250 || ReplyCode >= 400) {
+        FListingReplyPending = false;
+        FUploadReplyPending = false;
+    }
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
     if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
@@ -105,6 +109,8 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
 {
     switch (StatusCode) {
     case fscClose:
+        FListingReplyPending = false;
+        FUploadReplyPending = false;
         setWindowTitle(QLatin1String(AppCaption));
         break;
     case fscLogin:
@@ -113,6 +119,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         break;
     case fscCurrentDir:
         FLastTransfer = ltListing; // the client lists the folder next
+        FListingReplyPending = true;
         SetRemoteFolder(RemoteFolderCaption(Info));
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(Info));
         break;
@@ -125,10 +132,10 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         setWindowTitle(Caption(std::to_string(FClient->BytesTransferred()) + " - transfer complete"));
         if (FPendingAction == paDownload)
             DownloadNextSelected();
-        // The server's 226 may come while the client is still finishing the
-        // upload and be dropped; now the client is idle and the new file
-        // can be shown.
-        if (FLastTransfer == ltUpload)
+        // The new file is shown once the client is idle and the server has
+        // confirmed it: here when its 226 came first (and was dropped by the
+        // busy client), else by that 226 when it comes.
+        if (FLastTransfer == ltUpload && !FUploadReplyPending)
             FClient->ChangeDir(FRemoteFolder);
         Progress1->hide();
         break;

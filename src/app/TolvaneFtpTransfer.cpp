@@ -85,6 +85,7 @@ void TTolvaneFtp::sBitBtn1Click()
     const std::string RemoteName = RemoteNameOfLocalPath(FFileLabel);
     if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
+        FUploadReplyPending = true;
         FClient->ChangeDir(FRemoteFolder);
     }
 }
@@ -115,7 +116,12 @@ void TTolvaneFtp::UnattendedUploadTick()
         FRetryTimer->stop();
         return;
     }
-    const bool Ready = FClient->LoggedIn() && FClient->FtpState() == stReady;
+    // Idle means the last listing is wholly finished too: the client is
+    // ready before the status and the server's reply that end a listing
+    // have been delivered, and either would end a transfer started in
+    // between.
+    const bool Ready = FClient->LoggedIn() && FClient->FtpState() == stReady && !FClient->TransferStream() &&
+                       FClient->DataSocket() == INVALID_SOCKET && !FListingReplyPending;
     if (Ready) {
         FUnattendedWaiting = false;
         FRetryTimer->stop();
@@ -158,14 +164,21 @@ void TTolvaneFtp::DoUpClick()
     const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), RemoteNameOfLocalPath(FFileLabel));
     if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
+        FUploadReplyPending = true;
         FClient->ChangeDir(FRemoteFolder);
     }
 }
 
 void TTolvaneFtp::Timer1Timer()
 {
-    FClient->ChangeDir(DefRemote->text().toStdString());
-    Timer1->stop();
+    // A client still busy with the upload or its refresh drops the change;
+    // ask again on the next tick, for a while, so the browser does end up
+    // in the default folder.
+    constexpr int MaxTries = 15;
+    if (FClient->ChangeDir(DefRemote->text().toStdString()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
+        Timer1->stop();
+        FTimer1Tries = 0;
+    }
 }
 
 // ---------------------------------------------------------------- download

@@ -78,14 +78,16 @@ TEST_P(E2eOperations, UploadDownloadRenamePermissionsAndDelete)
     Tree->setCurrentItem(Tree->FindPathNode("\\pub"));
     ASSERT_EVENTUALLY(Idle() && Entry("existing.txt"), 15000) << Log();
     const std::string Local = Dir.File("upload me.bin");
-    const std::string Body = RandomBytes(300000, 11);
+    // Larger than any socket buffer, so the upload meets a full send queue.
+    const std::string Body = RandomBytes(8000000, 11);
     ASSERT_TRUE(WriteFile(Local, Body));
     Dialogs.Files.push_back(Local);
     QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
     QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
     ASSERT_EVENTUALLY(Idle() && Entry("upload me.bin"), 15000) << Log();
-    EXPECT_EQ(ReadFile(Server->Path("pub/upload me.bin")), Body);
-    EXPECT_EQ(Entry("upload me.bin")->Size, 300000);
+    EXPECT_EQ(FileSize(Server->Path("pub/upload me.bin")), 8000000);
+    EXPECT_EQ(FileChecksum(Server->Path("pub/upload me.bin")), Fnv1a64(Body));
+    EXPECT_EQ(Entry("upload me.bin")->Size, 8000000);
 
     // Download it into a temporary folder.
     TTempDir Target;
@@ -96,7 +98,7 @@ TEST_P(E2eOperations, UploadDownloadRenamePermissionsAndDelete)
                           FileExists(Target.File("upload me.bin")),
                       15000)
         << Log();
-    EXPECT_EQ(ReadFile(Target.File("upload me.bin")), Body);
+    EXPECT_EQ(FileChecksum(Target.File("upload me.bin")), Fnv1a64(Body));
 
     // Rename.
     Select("upload me.bin");
@@ -132,11 +134,12 @@ TEST_P(E2eOperations, AFileNamedOnTheCommandLineArrivesWithoutAClick)
 {
     Settings("/drop", Server->Password());
     const std::string Local = Dir.File("nightly.tar");
-    const std::string Body = RandomBytes(120000, 5);
+    const std::string Body = RandomBytes(6000000, 5);
     ASSERT_TRUE(WriteFile(Local, Body));
     StartWindow({QString::fromStdString(Local)});
     ShowWindow();
-    ASSERT_EVENTUALLY(ReadFile(Server->Path("drop/nightly.tar")) == Body && Idle(), 20000) << Log();
+    ASSERT_EVENTUALLY(FileChecksum(Server->Path("drop/nightly.tar")) == Fnv1a64(Body) && Idle(), 20000)
+        << Log() << "\nserver has " << FileSize(Server->Path("drop/nightly.tar")) << " bytes";
     // Then the browser shows the default folder with the file in it.
     ASSERT_EVENTUALLY(Window->RemoteFolderPath() == "/drop/" && Entry("nightly.tar") && Idle(), 15000) << Log();
     EXPECT_TRUE(Dialogs.Messages.empty());
