@@ -202,7 +202,8 @@ TEST_F(TransferFlow, UnsafeNamesNeverBecomeLocalPaths)
     EXPECT_EQ(Window->SelectedEntry(), nullptr);
 
     // A NUL byte inside a name, straight from a listing.
-    Window->IpFtpDirectoryTree1()->LoadListing(std::string("-rw-r--r-- 1 o g 5 Jan 01 12:00 a\0b.txt\r\n", 44));
+    static const char WithNul[] = "-rw-r--r-- 1 o g 5 Jan 01 12:00 a\0b.txt\r\n";
+    Window->IpFtpDirectoryTree1()->LoadListing(std::string(WithNul, sizeof WithNul - 1));
     ASSERT_EQ(Window->FileListModel()->Count(), 1);
     List()->setCurrentIndex(Window->FileListModel()->index(0));
     Trigger("Downloadfile1");
