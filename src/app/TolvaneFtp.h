@@ -131,6 +131,8 @@ private:
     // handler instead of crossing the event loop.
     void Guarded(const std::function<void()> &Handler);
 
+    // The window's folder changes (refreshes, navigation) go through here.
+    bool AskFolder(const std::string &Path);
     void SetRemoteFolder(const std::string &Bytes);
     void SetFileLabel(const std::string &Path);
     std::string FileLabelText() const { return FFileLabel; }

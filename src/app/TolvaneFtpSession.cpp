@@ -102,7 +102,7 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
     if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
-        FClient->ChangeDir(FRemoteFolder);
+        AskFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
@@ -136,7 +136,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         // confirmed it: here when its 226 came first (and was dropped by the
         // busy client), else by that 226 when it comes.
         if (FLastTransfer == ltUpload && !FUploadReplyPending)
-            FClient->ChangeDir(FRemoteFolder);
+            AskFolder(FRemoteFolder);
         Progress1->hide();
         break;
     case fscTimeout:
@@ -204,7 +204,7 @@ void TTolvaneFtp::FormClose()
 void TTolvaneFtp::sBitBtn3Click()
 {
     WriteSettings();
-    FClient->ChangeDir(Utf8(DefRemote));
+    AskFolder(Utf8(DefRemote));
 }
 
 void TTolvaneFtp::showEvent(QShowEvent *Event)
@@ -256,8 +256,18 @@ void TTolvaneFtp::ApplyTransferTimeout()
         FClient->SetTransferTimeout(static_cast<uint32_t>(Value));
 }
 
+bool TTolvaneFtp::AskFolder(const std::string &Path)
+{
+    // Until the server has confirmed the running upload, a new command
+    // could make it drop that upload (pyftpdlib does), whatever the client
+    // reports meanwhile.
+    if (FUploadReplyPending)
+        return false;
+    return FClient->ChangeDir(Path);
+}
+
 void TTolvaneFtp::SendFtpCommand(const std::string &Line) { FClient->SendFtpCommand(Line); }
 
-void TTolvaneFtp::ChangeDir(const std::string &Path) { FClient->ChangeDir(Path); }
+void TTolvaneFtp::ChangeDir(const std::string &Path) { AskFolder(Path); }
 
 void TTolvaneFtp::RepaintNow() { repaint(); }

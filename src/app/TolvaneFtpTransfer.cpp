@@ -86,7 +86,7 @@ void TTolvaneFtp::sBitBtn1Click()
     if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
-        FClient->ChangeDir(FRemoteFolder);
+        AskFolder(FRemoteFolder);
     }
 }
 
@@ -165,7 +165,7 @@ void TTolvaneFtp::DoUpClick()
     if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
-        FClient->ChangeDir(FRemoteFolder);
+        AskFolder(FRemoteFolder);
     }
 }
 
@@ -175,7 +175,7 @@ void TTolvaneFtp::Timer1Timer()
     // ask again on the next tick, for a while, so the browser does end up
     // in the default folder.
     constexpr int MaxTries = 15;
-    if (FClient->ChangeDir(DefRemote->text().toStdString()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
+    if (AskFolder(DefRemote->text().toStdString()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
         Timer1->stop();
         FTimer1Tries = 0;
     }
@@ -321,7 +321,7 @@ void TTolvaneFtp::lbxFilesMouseDown() { EnableFileMenu(SelectedRow() >= 0); }
 
 void TTolvaneFtp::Timer2Timer()
 {
-    FClient->ChangeDir(FRemoteFolder);
+    AskFolder(FRemoteFolder);
     Timer2->stop();
 }
 
