@@ -226,6 +226,7 @@ void TIpFtpDirectoryTree::LoadListing(const std::string &Listing)
         Parent->addChildren(Nodes);
     else
         addTopLevelItems(Nodes);
+    ShowCurrentFolder(Parent);
     if (FListBox)
         FListBox->SetEntries(FFileList);
 
@@ -233,10 +234,27 @@ void TIpFtpDirectoryTree::LoadListing(const std::string &Listing)
         OnChanged(this);
 }
 
+void TIpFtpDirectoryTree::ShowCurrentFolder(QTreeWidgetItem *Node)
+{
+    // The folder the client is in is the one the tree marks, whichever way
+    // it got there; marking it is no request for a folder change.
+    FFollowing = true;
+    if (Node) {
+        for (QTreeWidgetItem *Up = Node->parent(); Up; Up = Up->parent())
+            Up->setExpanded(true);
+        Node->setExpanded(true);
+        setCurrentItem(Node);
+        scrollToItem(Node);
+    } else {
+        setCurrentItem(nullptr);
+    }
+    FFollowing = false;
+}
+
 void TIpFtpDirectoryTree::SelectionChanged(QTreeWidgetItem *Node)
 {
     TIpCustomFtpClient *Client = FtpClient();
-    if (!Client || FClearing || !Node)
+    if (!Client || FClearing || FFollowing || !Node)
         return;
     const bool Vms = FDirectoryStyle == dsVms || FDirectoryStyle == dsMultiNet;
     Client->ChangeDir(Vms ? VmsNodePath(Node) : NodePath(Node));

@@ -64,6 +64,7 @@ protected:
 
 private:
     void SelectionChanged(QTreeWidgetItem *Node);
+    void ShowCurrentFolder(QTreeWidgetItem *Node);
     QTreeWidgetItem *NewNode(const std::string &Name) const;
 
     TIpFtpDirStyle FDirectoryStyle = dsUnix;
@@ -71,6 +72,7 @@ private:
     TFileListModel *FListBox = nullptr;
     std::string FCurrentPath;
     bool FClearing = false;
+    bool FFollowing = false; // marking the client's folder, not a user's pick
     TIpFtpFileList FFileList;
     QIcon FFolderIcon;
 };

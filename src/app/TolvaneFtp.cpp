@@ -153,6 +153,11 @@ void TTolvaneFtp::CreateWidgets()
     Progress1->SetSegmentStep(2);
     Progress1->SetAnimationInterval(50);
     Progress1->setFixedSize(56, 56);
+    // Its place is kept while it is hidden, so nothing jumps when a
+    // transfer starts.
+    QSizePolicy Keep = Progress1->sizePolicy();
+    Keep.setRetainSizeWhenHidden(true);
+    Progress1->setSizePolicy(Keep);
     Progress1->hide();
 
     // Buttons on the right

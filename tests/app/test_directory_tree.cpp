@@ -217,3 +217,20 @@ TEST(DirectoryTreeClient, NoClientOrClearingMeansNoFolderChangeAndNoEvent)
     EXPECT_EQ(Changes, 1);
     Tree.SetFtpClient(nullptr);
 }
+
+TEST(DirectoryTreeClient, TheClientsFolderIsMarkedWithoutAskingForIt)
+{
+    TIpFtpDirectoryTree Tree;
+    TIpFtpClient Client;
+    Tree.SetFtpClient(&Client);
+    int Changes = 0;
+    Tree.OnChange = [&](TIpFtpDirectoryTree *, QTreeWidgetItem *) { ++Changes; };
+    Tree.SetCurrentPath("\\pub\\incoming");
+    Tree.LoadListing(UnixLine("drwxr-xr-x", "deeper"));
+    QTreeWidgetItem *Incoming = Tree.FindPathNode("\\pub\\incoming");
+    ASSERT_NE(Incoming, nullptr);
+    EXPECT_EQ(Tree.currentItem(), Incoming);
+    EXPECT_TRUE(Incoming->parent()->isExpanded());
+    EXPECT_EQ(Changes, 0);
+    Tree.SetFtpClient(nullptr);
+}

@@ -119,6 +119,7 @@ TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsPassively)
     ASSERT_TRUE(ShowsFolder("/www/"));
     ASSERT_EVENTUALLY(FileNames(*Window) == Names{"index.html"}, 5000);
     EXPECT_NE(ReadFile(SettingsPath()).find("Default=/www"), std::string::npos);
+    EXPECT_EQ(Tree->currentItem(), Tree->FindPathNode("\\www")) << "the tree marks the folder the client is in";
 
     // Disconnect: tree cleared, caption reset.
     QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
