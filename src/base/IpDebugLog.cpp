@@ -122,13 +122,17 @@ std::unique_ptr<TFileStream> IpOpenLogFile(const std::string &Name, bool Append)
 {
     struct stat St {};
     const bool Exists = ::stat(Name.c_str(), &St) == 0;
-    auto File = std::make_unique<TFileStream>(Name, Append && Exists ? uint16_t(fmOpenReadWrite) : uint16_t(fmCreate));
+    // Opened without emptying it: a file that another writer holds must be
+    // left as it is, so the overwrite happens only once the lock is ours.
+    auto File = std::make_unique<TFileStream>(Name, Exists ? uint16_t(fmOpenReadWrite) : uint16_t(fmCreate));
     if (::flock(File->Handle(), LOCK_EX | LOCK_NB) != 0) {
         const int Err = errno;
         throw EIpFOpenError(Format("Cannot open file \"%s\". %s", Name.c_str(),
                                    Err == EWOULDBLOCK ? "Another program is writing it" : std::strerror(Err)),
                             Err);
     }
+    if (!Append && Exists)
+        File->SetSize(0);
     File->Seek(0, soEnd);
     return File;
 }
@@ -233,6 +237,16 @@ void TIpDebugLog::AddEntry(TIpLogFormatter Formatter, uint32_t Value, uint32_t K
     if (Payload && (Len < 0 || (Len > 0 && Data == 0)))
         return;
     const uint64_t Size = uint64_t(HeaderSize) + (Payload ? uint64_t(Len) : 0);
+    // A traffic entry is kept to an eighth of the ring, with a note of its
+    // full size: a 64 KiB upload chunk would not fit the default 64 KiB ring
+    // at all, and would push everything else out if it were split.
+    const int64_t Limit = int64_t(FBufferSize / 8) - int64_t(HeaderSize);
+    if (Payload && Kind != IpLogText && Limit > 0 && Len > Limit) {
+        AddEntry(Formatter, Value, Kind, Data, int32_t(Limit));
+        const std::string Note = Format("  (%d bytes in all; the first %lld shown)", Len, static_cast<long long>(Limit));
+        AddEntry(nullptr, uint32_t(-1), IpLogText, reinterpret_cast<uintptr_t>(Note.data()), int32_t(Note.size()));
+        return;
+    }
     // An entry as large as the ring could only be stored over the one byte
     // that must stay free, making the ring look empty: drop it too.
     if (Size >= FBufferSize)

@@ -61,8 +61,9 @@ const TErrnoMap ErrnoMap[] = {
     {EISCONN, WSAEISCONN},
     {ENOTCONN, WSAENOTCONN},
     {ESHUTDOWN, WSAESHUTDOWN},
-    // Linux reports a send on a socket whose sending side is gone as EPIPE.
-    {EPIPE, WSAESHUTDOWN},
+    // Linux reports a send on a connection the peer has reset (or closed
+    // while data was unread) as EPIPE, where Windows reports the reset.
+    {EPIPE, WSAECONNRESET},
     {ETOOMANYREFS, WSAETOOMANYREFS},
     {ETIMEDOUT, WSAETIMEDOUT},
     {ECONNREFUSED, WSAECONNREFUSED},

@@ -141,8 +141,7 @@ void TIpCustomFtpClient::DoFtpError(int Code, const std::string &Text)
     // dropped on delivery.
     if (InTransfer && (FTransferStream || FDataSocket != INVALID_SOCKET || FListenSocket)) {
         CleanupTransfer();
-        if (++FTransferSerial == 0)
-            ++FTransferSerial;
+        NextTransferSerial();
     }
     if (OnFtpError)
         OnFtpError(this, Code, Text);
@@ -171,6 +170,9 @@ void TIpCustomFtpClient::SendCommand(const std::string &Line)
         Socket->SetLogOptions(Muted);
     }
     Socket->PutString(Line + "\r\n", false);
+    FSentDuringReply = true;
+    if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
+        FTransferCommandSent = true;
 }
 
 void TIpCustomFtpClient::PushCommand(const std::string &Line)
@@ -219,8 +221,12 @@ void TIpCustomFtpClient::HandleReplyLine(const std::string &Line, int Code)
     const int ReplyCode = FReplies.Code();
     if (TIpDebugLog *Log = DebugLog())
         Log->AddText(Text);
+    // A command sent on the way (the login's "SYST", then "PWD") keeps the
+    // client busy until it is answered: an operation started meanwhile
+    // would take that answer for its own.
+    FSentDuringReply = false;
     ProcessReply(Text, ReplyCode);
-    if (FFtpState == stCommand)
+    if (FFtpState == stCommand && !FSentDuringReply)
         SetState(stReady);
     DoFtpReply(ReplyCode, Text);
 }
@@ -240,6 +246,8 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         if (FFtpState == stStore) {
             FUploadAccepted = true;
             MaybeStartUpload();
+        } else if (FFtpState == stRetrieve && FTransferCommandSent) {
+            FExpectedSize = FtpAnnouncedSize(Text);
         }
         break;
     case 200:
@@ -273,10 +281,16 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         SetState(stReady);
         break;
     case 226:
-        if (FFtpState == stClosed || FFtpState == stRename)
+        if (FFtpState == stClosed || FFtpState == stRename) {
             ErrorPath();
-        else if (FFtpState == stCommand)
+        } else if (FFtpState == stCommand) {
             SetState(stReady);
+        } else if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) &&
+                   FTransferCommandSent) {
+            // Half of a completion; the data connection's end is the other.
+            FFinalReply = true;
+            MaybeCompleteTransfer();
+        }
         break;
     case 227:
         if (PassiveReply(Text))
@@ -290,14 +304,17 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         DoFtpStatus(fscLogin, std::string());
         break;
     case 250:
-        if (FFtpState == stDirectory) {
-            // A server that confirms the listing itself with 250 would
-            // otherwise start the same listing again, forever.
-            if (FTransferStream)
-                break;
+        if (FFtpState == stDirectory && !FTransferStream) {
             SetState(stReady);
             CurrentDir();
-        } else if (FFtpState != stRetrieve && FFtpState != stStore) {
+        } else if (FFtpState == stDirectory || FFtpState == stRetrieve || FFtpState == stStore) {
+            // A server that confirms the listing itself with 250 would
+            // otherwise start the same listing again, forever.
+            if (FTransferCommandSent) {
+                FFinalReply = true;
+                MaybeCompleteTransfer();
+            }
+        } else {
             SetState(stReady);
             DoFtpStatus(fscComplete, std::string());
         }
@@ -306,11 +323,22 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         DoFtpStatus(fscCurrentDir, FtpQuotedPath(Text));
         break;
     case 331:
-        if (FFtpState != stCommand)
+        // Asked again for the password it has just been given, the login
+        // cannot succeed; answering forever would only flood the server.
+        if (FFtpState == stLogin && FPassAnswered)
+            EndLogin(Code, Text);
+        else if (FFtpState != stCommand) {
+            FPassAnswered = FPassAnswered || FFtpState == stLogin;
             SendCommand("PASS " + FPassword);
+        }
         break;
     case 332:
-        SendCommand("ACCT " + FAccount);
+        if (FFtpState == stLogin && FAcctAnswered) {
+            EndLogin(Code, Text);
+        } else {
+            FAcctAnswered = FAcctAnswered || FFtpState == stLogin;
+            SendCommand("ACCT " + FAccount);
+        }
         break;
     case 350:
         SendNextCommand();
@@ -356,8 +384,15 @@ void TIpCustomFtpClient::DoFtpStatus(TIpFtpStatusCode Code, const std::string &I
         SetState(stReady);
     if (Code == fscTransferOK) {
         std::string Error;
-        if (!CommitDownload(Error))
-            TIpCustomMultiClient::DoError(FDataSocket, 0, Error);
+        int ErrorCode = 0;
+        if (!CommitDownload(Error, ErrorCode)) {
+            // Not a success: the error says what happened and where the
+            // downloaded bytes are.
+            CleanupTransfer();
+            NextTransferSerial();
+            TIpCustomMultiClient::DoError(INVALID_SOCKET, ErrorCode, Error);
+            return;
+        }
         CleanupTransfer();
     } else if (Code == fscDirList) {
         CleanupTransfer();
@@ -400,6 +435,7 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
     case CM_IPFTPDATATIMEOUT:
     case CM_IPFTPRELEASESOCKET:
     case CM_IPFTPDATAFAILED:
+    case CM_IPFTPTRANSFERFAILED:
         break;
     default:
         TIpCustomMultiClient::WndProc(Msg);
@@ -431,6 +467,10 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
         case CM_IPFTPDATAFAILED:
             if (static_cast<uint32_t>(Msg.LParam) == FTransferSerial)
                 DataFailed();
+            break;
+        case CM_IPFTPTRANSFERFAILED:
+            if (static_cast<uint32_t>(Msg.LParam) == FTransferSerial)
+                FailTransfer(static_cast<int>(static_cast<uint32_t>(Msg.WParam)), Payload);
             break;
         case CM_IPFTPRELEASESOCKET: {
             // Only the very object the message was posted for.
@@ -504,6 +544,18 @@ void TIpCustomFtpClient::DoError(TSocket Handle, int Code, const std::string &Te
     DoFtpLoginError(Code, Text);
 }
 
+void TIpCustomFtpClient::EndLogin(int Code, const std::string &Text)
+{
+    const TSocket Handle = FControlSocket;
+    FLoggedIn = false;
+    FCommandCount = 0;
+    SetState(stClosed);
+    FControlSocket = INVALID_SOCKET;
+    if (TIpBaseSocket *Socket = FindSocket(Handle, false))
+        PostMessage(CM_IPFTPRELEASESOCKET, Handle, 0, std::any(Socket->Serial()));
+    DoFtpLoginError(Code, Text);
+}
+
 void TIpCustomFtpClient::DoIdleTimeout(TSocket Handle, bool &Reset)
 {
     if (Handle == FDataSocket && FDataSocket != INVALID_SOCKET) {
@@ -531,6 +583,9 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
     // swallow the greeting of the new one.
     FReplies.Reset();
     FDataLogMuted = false;
+    FPassAnswered = false;
+    FAcctAnswered = false;
+    FControlPeerAddr = 0;
     SetState(stLogin);
     FHost = Host;
     FUserName = UserName;
@@ -545,6 +600,10 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
         } else {
             SetSocketIdleTimeout(Handle, FIdleTimeout);
             ConnectHandle(Handle, Host);
+            // Where the control connection goes (through a proxy, its
+            // destination): the only host data connections may involve.
+            if (TIpBaseSocket *Socket = FindSocket(Handle, false))
+                FControlPeerAddr = Socket->RemoteAddr().sin_addr.s_addr;
         }
     } catch (...) {
         SetState(stClosed);
@@ -618,8 +677,9 @@ bool TIpCustomFtpClient::Rename(const std::string &OldName, const std::string &N
     if (FFtpState != stReady || OldName.empty() || NewName.empty() || HasLineBreak(OldName) ||
         HasLineBreak(NewName))
         return false;
-    SetState(stRename);
+    // A full stack raises here, before anything changed.
     PushCommand("RNTO " + ToUnixPath(NewName));
+    SetState(stRename);
     FRemoteFileName = ToUnixPath(OldName);
     WriteEventLog(sIpRenaming + FRemoteFileName);
     SendCommand("RNFR " + FRemoteFileName);

@@ -62,6 +62,16 @@ inline constexpr uint32_t CM_IPFTPTIMEOUT = 4767; // optional payload text
 inline constexpr uint32_t CM_IPFTPDATATIMEOUT = 4768;  // WParam data socket handle
 inline constexpr uint32_t CM_IPFTPRELEASESOCKET = 4769; // WParam socket handle
 inline constexpr uint32_t CM_IPFTPDATAFAILED = 4770;    // LParam transfer serial
+// A transfer that cannot complete (a local file error, bytes missing):
+// WParam error code, LParam transfer serial, payload the error text.
+inline constexpr uint32_t CM_IPFTPTRANSFERFAILED = 4771;
+
+// Error codes of transfer failures raised through OnError. A local file
+// error carries the system's error number (below 8000); the WinSock
+// numbering starts at 10000.
+inline constexpr int IpFtpListingCutCode = 8101;   // the listing passed IpFtpMaxListingSize
+inline constexpr int IpFtpIncompleteCode = 8102;   // the data connection ended without every byte
+inline bool IpFtpIsLocalError(int Code) { return Code > 0 && Code < 8000; }
 
 inline constexpr int IpFtpCommandStackSize = 128;
 // A listing larger than this is cut: a server must not be able to make the
@@ -176,6 +186,22 @@ protected:
 
 private:
     void SetState(TIpFtpClientState Value) { FFtpState = Value; }
+    // A new transfer: its own serial and nothing of the last one's progress.
+    void BeginTransfer();
+    void NextTransferSerial();
+    // Both halves of a completion (data closed with every byte, final
+    // positive reply) in either order; the second one completes.
+    void MaybeCompleteTransfer();
+    // What the closed data connection still lacks; empty when nothing.
+    std::string MissingBytes();
+    // Ends the running transfer as failed (stReady, everything freed, an
+    // OnError with Code and Text). Safe from inside a socket notification
+    // only through PostTransferFailure.
+    void FailTransfer(int Code, const std::string &Text);
+    void PostTransferFailure(int Code, const std::string &Text);
+    // Ends a login the server keeps asking the same question in.
+    void EndLogin(int Code, const std::string &Text);
+    bool IsTransferLine(const std::string &Line) const;
     void HandleReplyLine(const std::string &Line, int Code);
     void SystemReply(const std::string &Text);
     void ControlStatus(TIpStatusKind Kind);
@@ -196,7 +222,7 @@ private:
     void StartTransfer(const std::function<void()> &Start);
     void RefreshBytesTransferred();
     // Moves a finished replace-download over its target.
-    bool CommitDownload(std::string &Error);
+    bool CommitDownload(std::string &Error, int &Code);
     TStream *ReceiveTarget();
     // Sends the upload once the data connection is up and the server has
     // answered the transfer command with 125 or 150.
@@ -245,6 +271,25 @@ private:
     TIpLogOptionSet FSavedLogOptions;
     // Counts transfers, so a status posted for one is never applied to the next.
     uint32_t FTransferSerial = 0;
+
+    // Completion of the running transfer.
+    bool FTransferCommandSent = false; // RETR/STOR/LIST... has gone out
+    bool FFinalReply = false;          // its 226 or 250 arrived
+    bool FDataClosed = false;          // the data connection ended with every byte
+    bool FCompletionPosted = false;
+    bool FTransferFailing = false;     // a failure is on its way; nothing completes
+    bool FTransferBinary = false;
+    int64_t FExpectedSize = -1;        // announced by 150 "(N bytes)" in binary type
+    int64_t FRestartOffset = 0;        // where a restarted download began writing
+    bool FTruncateOnCommit = false;    // a restart cuts stale bytes only once complete
+    int64_t FUploadTotal = 0;          // bytes the upload must send
+    // The control connection's destination: data connections go only there.
+    uint32_t FControlPeerAddr = 0;
+    // Set by the commands sent while a reply is handled: the state stays
+    // busy until they are answered.
+    bool FSentDuringReply = false;
+    bool FPassAnswered = false; // 331 answered once in this login
+    bool FAcctAnswered = false; // 332 answered once in this login
 };
 
 class TIpFtpClient : public TIpCustomFtpClient

@@ -94,6 +94,23 @@ std::string FtpQuotedPath(const std::string &Reply)
     return Reply.substr(first + 1, second - first - 1);
 }
 
+int64_t FtpAnnouncedSize(const std::string &Reply)
+{
+    const std::size_t Tail = Reply.rfind(" bytes)");
+    if (Tail == std::string::npos)
+        return -1;
+    const std::size_t Open = Reply.rfind('(', Tail);
+    if (Open == std::string::npos || Tail - Open - 1 == 0 || Tail - Open - 1 > 18)
+        return -1;
+    int64_t N = 0;
+    for (std::size_t i = Open + 1; i < Tail; ++i) {
+        if (!IsDigit(Reply[i]))
+            return -1;
+        N = N * 10 + (Reply[i] - '0');
+    }
+    return N;
+}
+
 void TIpFtpReplyAssembler::Reset()
 {
     FMultiLine = false;

@@ -33,6 +33,8 @@ std::string FtpPortArgument(const std::string &DottedAddress, uint16_t Port);
 // The path of a 257 reply: the text after the first double quote up to the
 // next one; empty when the reply holds fewer than two double quotes.
 std::string FtpQuotedPath(const std::string &Reply);
+// The size a 125/150 reply announces as "(N bytes)"; -1 when it names none.
+int64_t FtpAnnouncedSize(const std::string &Reply);
 
 // Collects reply lines into complete replies. A line whose fourth character is
 // "-" opens a multi-line reply that only a line beginning with the same code

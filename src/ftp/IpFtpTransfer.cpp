@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,18 +22,108 @@ bool HasLineBreak(const std::string &S)
 }
 
 // A listing is collected in memory; past the cap further bytes are dropped
-// (and still counted as accepted, so the data connection ends normally).
-class TIpFtpListingStream : public TStringStream
+// (and still counted as accepted, so the data connection ends normally) and
+// the listing is marked as cut. The buffer grows to the cap at most, so a
+// listing at the cap never holds more than the cap.
+class TIpFtpListingStream : public TStream
 {
 public:
+    int64_t Read(void *, int64_t) override { return 0; }
     int64_t Write(const void *Buffer, int64_t Count) override
     {
-        int64_t Room = IpFtpMaxListingSize - Position();
-        if (Room > 0)
-            TStringStream::Write(Buffer, Count < Room ? Count : Room);
+        if (Count <= 0)
+            return 0;
+        const int64_t Room = IpFtpMaxListingSize - static_cast<int64_t>(FData.size());
+        const int64_t Take = Count < Room ? Count : (Room > 0 ? Room : 0);
+        if (Take < Count)
+            FCut = true;
+        if (Take > 0) {
+            const size_t Need = FData.size() + static_cast<size_t>(Take);
+            if (Need > FData.capacity()) {
+                size_t Want = FData.capacity() * 2;
+                if (Want < Need)
+                    Want = Need;
+                if (Want > static_cast<size_t>(IpFtpMaxListingSize))
+                    Want = static_cast<size_t>(IpFtpMaxListingSize);
+                FData.reserve(Want);
+            }
+            FData.append(static_cast<const char *>(Buffer), static_cast<size_t>(Take));
+        }
         return Count;
     }
+    int64_t Seek(int64_t, TSeekOrigin) override { return static_cast<int64_t>(FData.size()); }
+    int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+
+    bool Cut() const { return FCut; }
+    std::string Take() { return std::move(FData); }
+
+private:
+    std::string FData;
+    bool FCut = false;
 };
+
+// The stream a data connection reads from or writes into. A local file
+// error must end the transfer, not escape into the socket's notification
+// (where it would leave a full receive buffer that is never read again, or
+// an upload entry that never finishes): the first error is handed to the
+// client, later writes are swallowed and reads give the end of the stream.
+class TIpFtpGuardStream : public TStream
+{
+public:
+    using TFailure = std::function<void(int Code, const std::string &Text)>;
+
+    TIpFtpGuardStream(std::unique_ptr<TStream> Inner, TFailure OnFailure)
+        : FInner(std::move(Inner)), FOnFailure(std::move(OnFailure))
+    {
+    }
+
+    int64_t Read(void *Buffer, int64_t Count) override
+    {
+        if (FFailed)
+            return 0;
+        try {
+            return FInner->Read(Buffer, Count);
+        } catch (const EIpStreamError &E) {
+            Fail(E);
+            return 0;
+        }
+    }
+    int64_t Write(const void *Buffer, int64_t Count) override
+    {
+        if (FFailed || Count <= 0)
+            return Count > 0 ? Count : 0;
+        try {
+            FInner->WriteBuffer(Buffer, Count);
+        } catch (const EIpStreamError &E) {
+            Fail(E);
+        }
+        return Count;
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FInner->Seek(Offset, Origin); }
+    int64_t Size() override { return FInner->Size(); }
+    void SetSize(int64_t NewSize) override { FInner->SetSize(NewSize); }
+
+    TStream *Inner() const { return FInner.get(); }
+    bool Failed() const { return FFailed; }
+
+private:
+    void Fail(const EIpStreamError &E)
+    {
+        FFailed = true;
+        if (FOnFailure)
+            FOnFailure(E.SysError() > 0 ? E.SysError() : EIO, E.what());
+    }
+
+    std::unique_ptr<TStream> FInner;
+    TFailure FOnFailure;
+    bool FFailed = false;
+};
+
+TStream *InnerStream(TStream *Stream)
+{
+    auto *Guard = dynamic_cast<TIpFtpGuardStream *>(Stream);
+    return Guard ? Guard->Inner() : Stream;
+}
 
 enum TLocalKind { lkMissing, lkFile, lkOther };
 
@@ -107,6 +198,19 @@ bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
     std::string Address;
     if (!FtpPasvAddress(FtpPasvText(Text), Address))
         return false;
+    // The data connection belongs to the server we are talking to: a reply
+    // that names another host (a server behind address translation, or one
+    // that would have us fetch another service's bytes as the file) is
+    // taken for its port only.
+    if (FControlPeerAddr != 0) {
+        const std::size_t Colon = Address.rfind(':');
+        const std::string Named = Address.substr(0, Colon);
+        const std::string Peer = AddressToText(FControlPeerAddr);
+        if (Named != Peer) {
+            WriteEventLog("Passive reply names " + Named + "; connecting to " + Peer + " instead");
+            Address = Peer + Address.substr(Colon);
+        }
+    }
     // A second 227 for the same transfer replaces the first connection.
     CloseDataSocket();
     TSocket Handle = INVALID_SOCKET;
@@ -141,6 +245,16 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
         WinSockAccess().closesocket(Accepted);
         return;
     }
+    // Only the server may deliver the file: a caller from any other address
+    // is sent away and the port stays open for the server.
+    TSockAddrIn Caller{};
+    int Len = sizeof(Caller);
+    if (WinSockAccess().getpeername(Accepted, reinterpret_cast<TSockAddr *>(&Caller), &Len) != 0 ||
+        (FControlPeerAddr != 0 && Caller.sin_addr.s_addr != FControlPeerAddr)) {
+        WriteEventLog("Data connection from " + AddressToText(Caller.sin_addr.s_addr) + " refused: not the server");
+        WinSockAccess().closesocket(Accepted);
+        return;
+    }
     // The accepted connection takes the client's data-socket settings, but
     // keeps the OS buffer sizes it was accepted with: shrinking the receive
     // buffer of an established Linux connection stalls the peer's sending
@@ -157,8 +271,17 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
     Inits.SetStripLineTerminator(Own.StripLineTerminator());
     Inits.SetReceiveBufferSize(0);
     Inits.SetSendBufferSize(0);
-    auto Socket = std::make_unique<TIpDataSocket>(this, Accepted, DefaultLocalAddr(), &Inits, nullptr);
+    std::unique_ptr<TIpDataSocket> Socket;
+    try {
+        Socket = std::make_unique<TIpDataSocket>(this, Accepted, DefaultLocalAddr(), &Inits, nullptr);
+    } catch (...) {
+        WinSockAccess().closesocket(Accepted);
+        throw;
+    }
     AddSocket(Socket.release());
+    // Nobody else becomes the data connection: the port closes now.
+    FListenSocket.reset();
+    FListenHandle = INVALID_SOCKET;
     FDataSocket = Accepted;
     FTimeoutPosted = false;
     FDataFailed = false;
@@ -216,22 +339,85 @@ void TIpCustomFtpClient::DataStatus(TIpStatusKind Kind)
             // The error has been reported already; the transfer ends without
             // a completion status and a replace-download keeps the old file.
             PostMessage(CM_IPFTPDATAFAILED, 0, static_cast<intptr_t>(FTransferSerial));
-        } else if (FFtpState == stDirectory) {
-            std::string Listing;
-            if (auto *Text = dynamic_cast<TStringStream *>(FTransferStream.get())) {
-                Text->SetPosition(0);
-                Listing = Text->DataString();
+        } else if (FTransferFailing) {
+            // Its failure is on the way.
+        } else if ((FFtpState == stDirectory || FFtpState == stRetrieve || FFtpState == stStore) &&
+                   FTransferStream) {
+            if (FFtpState != stDirectory)
+                RefreshBytesTransferred();
+            const std::string Missing = MissingBytes();
+            if (!Missing.empty()) {
+                PostTransferFailure(IpFtpIncompleteCode, Missing);
+            } else {
+                FDataClosed = true;
+                MaybeCompleteTransfer();
             }
-            if (FDirectoryTree)
-                FDirectoryTree->LoadListing(Listing);
-            PostTransferStatus(fscDirList, Listing);
-        } else if (FFtpState == stRetrieve || FFtpState == stStore) {
-            RefreshBytesTransferred();
-            PostTransferStatus(fscTransferOK, std::string());
         }
         FDataSocket = INVALID_SOCKET;
         break;
     }
+}
+
+std::string TIpCustomFtpClient::MissingBytes()
+{
+    if (FFtpState == stStore) {
+        // The socket stops taking the file when the server closes early;
+        // what it never sent is no upload.
+        if (FBytesTransferred < FUploadTotal)
+            return Format("Upload incomplete: %lld of %lld bytes sent", static_cast<long long>(FBytesTransferred),
+                          static_cast<long long>(FUploadTotal));
+    } else if (FFtpState == stRetrieve && FTransferBinary && FExpectedSize >= 0) {
+        // A server that announced the size and delivered less cut the file
+        // short. A restarted download may be announced whole or as the rest.
+        if (FRestartOffset + FBytesTransferred < FExpectedSize && FBytesTransferred < FExpectedSize)
+            return Format("Download incomplete: %lld of %lld bytes received",
+                          static_cast<long long>(FBytesTransferred), static_cast<long long>(FExpectedSize));
+    }
+    return std::string();
+}
+
+void TIpCustomFtpClient::MaybeCompleteTransfer()
+{
+    if (!FDataClosed || !FFinalReply || FTransferFailing || FCompletionPosted)
+        return;
+    FCompletionPosted = true;
+    if (FFtpState == stDirectory) {
+        std::string Listing;
+        bool Cut = false;
+        if (auto *Text = dynamic_cast<TIpFtpListingStream *>(InnerStream(FTransferStream.get()))) {
+            Cut = Text->Cut();
+            Listing = Text->Take();
+        }
+        if (Cut)
+            TIpCustomMultiClient::DoError(INVALID_SOCKET, IpFtpListingCutCode,
+                                          Format("Listing cut at %lld MiB: the server sent more",
+                                                 static_cast<long long>(IpFtpMaxListingSize / (1024 * 1024))));
+        if (FDirectoryTree)
+            FDirectoryTree->LoadListing(Listing);
+        PostMessage(CM_IPFTPSTATUS, static_cast<uintptr_t>(fscDirList), static_cast<intptr_t>(FTransferSerial),
+                    Listing.empty() ? std::any() : std::any(std::move(Listing)));
+    } else {
+        PostTransferStatus(fscTransferOK, std::string());
+    }
+}
+
+void TIpCustomFtpClient::PostTransferFailure(int Code, const std::string &Text)
+{
+    if (FTransferFailing)
+        return;
+    FTransferFailing = true;
+    PostMessage(CM_IPFTPTRANSFERFAILED, static_cast<uintptr_t>(static_cast<uint32_t>(Code)),
+                static_cast<intptr_t>(FTransferSerial), std::any(Text));
+}
+
+void TIpCustomFtpClient::FailTransfer(int Code, const std::string &Text)
+{
+    if (FFtpState != stRetrieve && FFtpState != stStore && FFtpState != stDirectory)
+        return;
+    SetState(stReady);
+    CleanupTransfer();
+    NextTransferSerial();
+    TIpCustomMultiClient::DoError(INVALID_SOCKET, Code, Text);
 }
 
 void TIpCustomFtpClient::ResetUploadGate()
@@ -256,8 +442,7 @@ void TIpCustomFtpClient::DataFailed()
         return;
     SetState(stReady);
     CleanupTransfer();
-    if (++FTransferSerial == 0)
-        ++FTransferSerial;
+    NextTransferSerial();
 }
 
 void TIpCustomFtpClient::DataTimeout(TSocket Handle)
@@ -301,8 +486,51 @@ void TIpCustomFtpClient::CleanupTransfer()
     FListenHandle = INVALID_SOCKET;
 }
 
-bool TIpCustomFtpClient::CommitDownload(std::string &Error)
+void TIpCustomFtpClient::NextTransferSerial()
 {
+    if (++FTransferSerial == 0)
+        ++FTransferSerial;
+}
+
+void TIpCustomFtpClient::BeginTransfer()
+{
+    NextTransferSerial();
+    FTransferCommandSent = false;
+    FFinalReply = false;
+    FDataClosed = false;
+    FCompletionPosted = false;
+    FTransferFailing = false;
+    FTransferBinary = FFileType == ftBinary;
+    FExpectedSize = -1;
+    FRestartOffset = 0;
+    FTruncateOnCommit = false;
+    FUploadTotal = 0;
+}
+
+bool TIpCustomFtpClient::IsTransferLine(const std::string &Line) const
+{
+    for (const char *Word : {"RETR ", "STOR ", "APPE ", "STOU ", "LIST", "NLST"})
+        if (Line.compare(0, std::strlen(Word), Word) == 0)
+            return true;
+    return false;
+}
+
+bool TIpCustomFtpClient::CommitDownload(std::string &Error, int &Code)
+{
+    if (FTruncateOnCommit && FTransferStream) {
+        // The server accepted the restart and the rest has arrived: only
+        // now may stale bytes behind it go.
+        try {
+            TStream *File = InnerStream(FTransferStream.get());
+            const int64_t End = File->Position();
+            if (File->Size() > End)
+                File->SetSize(End);
+        } catch (const EIpStreamError &E) {
+            Error = E.what();
+            Code = E.SysError() > 0 ? E.SysError() : EIO;
+            return false;
+        }
+    }
     if (FTempFileName.empty())
         return true;
     CloseDataSocket();
@@ -311,22 +539,26 @@ bool TIpCustomFtpClient::CommitDownload(std::string &Error)
     Temp.swap(FTempFileName);
     if (::rename(Temp.c_str(), FLocalFileName.c_str()) == 0)
         return true;
-    int Err = errno;
-    ::unlink(Temp.c_str());
-    Error = Format("Cannot replace file \"%s\". %s", FLocalFileName.c_str(), std::strerror(Err));
+    const int Err = errno;
+    Code = Err;
+    // The download is whole; it stays where it is, and the message says where.
+    Error = Format("Cannot replace file \"%s\". %s. The download is kept as \"%s\"", FLocalFileName.c_str(),
+                   std::strerror(Err), Temp.c_str());
     return false;
 }
 
 void TIpCustomFtpClient::StartTransfer(const std::function<void()> &Start)
 {
     const int Count = FCommandCount;
-    const TIpFtpClientState State = FFtpState;
     try {
         Start();
     } catch (...) {
+        // Whatever the transfer had set up goes; the client is idle again,
+        // as it was before the call.
         FCommandCount = Count;
-        SetState(State == stDirectory ? stReady : State);
+        SetState(stReady);
         CleanupTransfer();
+        NextTransferSerial();
         throw;
     }
 }
@@ -353,8 +585,7 @@ void TIpCustomFtpClient::ListDir(const std::string &Path, bool FullList)
     // feeds the listing rather than nothing.
     if (FFtpState == stReady)
         SetState(stDirectory);
-    if (++FTransferSerial == 0)
-        ++FTransferSerial;
+    BeginTransfer();
     StartTransfer([&] {
         std::string Line = FullList ? "LIST" : "NLST";
         if (!Path.empty())
@@ -397,20 +628,23 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
             Stream->Seek(0, soEnd);
         } else {
             RestartPos = (RestartAt >= 0 && RestartAt <= Size) ? RestartAt : Size;
-            // The rest comes from the server; stale bytes past the restart
-            // point would otherwise survive behind a shorter remote file.
-            if (RestartPos < Size)
-                Stream->SetSize(RestartPos);
+            // Stale bytes past the restart point would survive behind a
+            // shorter remote file, but they go only once the server has
+            // accepted the restart and the transfer has completed.
             Stream->SetPosition(RestartPos);
         }
     }
 
-    if (++FTransferSerial == 0)
-        ++FTransferSerial;
+    BeginTransfer();
     FRemoteFileName = ToUnixPath(RemoteFile);
     FLocalFileName = LocalFile;
-    FTransferStream = std::move(Stream);
+    FTransferStream = std::make_unique<TIpFtpGuardStream>(
+        std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); });
     FTempFileName = Temp;
+    if (RestartPos >= 0) {
+        FRestartOffset = RestartPos;
+        FTruncateOnCommit = true;
+    }
     SetState(stRetrieve);
     StartTransfer([&] {
         PushCommand("RETR " + FRemoteFileName);
@@ -437,18 +671,19 @@ bool TIpCustomFtpClient::Store(const std::string &RemoteFile, const std::string 
     }
 
     auto Stream = std::make_unique<TFileStream>(LocalFile, fmOpenRead);
+    const int64_t Size = Stream->Size();
     int64_t RestartPos = -1;
-    if (Mode > smUnique) {
-        const int64_t Size = Stream->Size();
+    if (Mode > smUnique)
         RestartPos = (RestartAt >= 0 && RestartAt <= Size) ? RestartAt : 0;
-    }
-    Stream->SetPosition(RestartPos > 0 ? RestartPos : 0);
+    const int64_t From = RestartPos > 0 ? RestartPos : 0;
+    Stream->SetPosition(From);
 
-    if (++FTransferSerial == 0)
-        ++FTransferSerial;
+    BeginTransfer();
+    FUploadTotal = Size - From;
     FRemoteFileName = ToUnixPath(RemoteFile);
     FLocalFileName = LocalFile;
-    FTransferStream = std::move(Stream);
+    FTransferStream = std::make_unique<TIpFtpGuardStream>(
+        std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); });
     ResetUploadGate();
     SetState(stStore);
     StartTransfer([&] {

@@ -308,8 +308,19 @@ int IpAsyncSelect(int Fd, TIpWnd Wnd, uint32_t Msg, uint32_t Mask)
     case rsConnecting:
         ArmWrite(Ref);
         break;
-    default:
+    default: {
+        // An accepted connection the peer reset before it was registered
+        // has no peer any more, but its reset is pending: it is reported
+        // as the close it is, or the socket would never hear of its end.
+        int Err = 0;
+        socklen_t Len = sizeof(Err);
+        if ((Ref.Mask & fdClose) && ::getsockopt(Fd, SOL_SOCKET, SO_ERROR, &Err, &Len) == 0 &&
+            (Err == ECONNRESET || Err == EPIPE || Err == ECONNABORTED)) {
+            Ref.State = rsConnected;
+            ReportClose(Ref, IpSelectTranslateErrno(Err));
+        }
         break;
+    }
     }
     return 0;
 }

@@ -243,20 +243,29 @@ void TIpBaseSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
 void TIpBaseSocket::ApplyOptions(TIpSockOptionSet Options)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    auto Put = [this](int Level, int Name, bool On) {
+    auto Put = [this](int Level, int Name, bool On, const char *OptionName) {
         const int Value = On ? -1 : 0;
-        if (WinSockAccess().setsockopt(FHandle, Level, Name, &Value, sizeof(Value)) == SOCKET_ERROR)
+        if (WinSockAccess().setsockopt(FHandle, Level, Name, &Value, sizeof(Value)) == SOCKET_ERROR) {
+            // An option only a privileged user may set (SO_DEBUG) must not
+            // make every socket fail: it is left off, and the log says so.
+            if (LastError() == WSAEACCES) {
+                if (FOwner)
+                    FOwner->WriteEventLog(Format("Socket option %s not set: %s", OptionName,
+                                                 WinSockErrorText(WSAEACCES).c_str()));
+                return;
+            }
             RaiseLastError(sApiSetSockOpt);
+        }
     };
     if (FSockType == SOCK_DGRAM)
-        Put(SOL_SOCKET, SO_BROADCAST, Options.Contains(soBroadcast));
+        Put(SOL_SOCKET, SO_BROADCAST, Options.Contains(soBroadcast), "SO_BROADCAST");
     if (FSockType == SOCK_STREAM) {
-        Put(IPPROTO_TCP, TCP_NODELAY, Options.Contains(soNoDelay));
-        Put(SOL_SOCKET, SO_KEEPALIVE, Options.Contains(soKeepAlive));
+        Put(IPPROTO_TCP, TCP_NODELAY, Options.Contains(soNoDelay), "TCP_NODELAY");
+        Put(SOL_SOCKET, SO_KEEPALIVE, Options.Contains(soKeepAlive), "SO_KEEPALIVE");
     }
-    Put(SOL_SOCKET, SO_DEBUG, Options.Contains(soDebug));
-    Put(SOL_SOCKET, SO_DONTROUTE, Options.Contains(soDontRoute));
-    Put(SOL_SOCKET, SO_REUSEADDR, Options.Contains(soReuseAddr));
+    Put(SOL_SOCKET, SO_DEBUG, Options.Contains(soDebug), "SO_DEBUG");
+    Put(SOL_SOCKET, SO_DONTROUTE, Options.Contains(soDontRoute), "SO_DONTROUTE");
+    Put(SOL_SOCKET, SO_REUSEADDR, Options.Contains(soReuseAddr), "SO_REUSEADDR");
     FDiscardReceived = Options.Contains(soDiscardReceived);
     FEchoReceived = Options.Contains(soEchoReceived);
     FEchoSent = Options.Contains(soEchoSent);

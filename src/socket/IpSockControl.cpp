@@ -434,8 +434,12 @@ uint16_t PortNumber(const std::string &Text)
 
 } // namespace
 
-void TIpSockControl::ResolveAddress(const std::string &Text, TSockAddrIn &Addr, uint16_t DefaultPort)
+void TIpSockControl::ResolveAddress(const std::string &RawText, TSockAddrIn &Addr, uint16_t DefaultPort)
 {
+    // Blanks around a typed host are no part of it ("localhost:2121 ").
+    const size_t First = RawText.find_first_not_of(" \t");
+    const std::string Text =
+        First == std::string::npos ? std::string() : RawText.substr(First, RawText.find_last_not_of(" \t") - First + 1);
     Addr = IpAnyAddress();
     std::string Host;
     std::string Port;

@@ -155,9 +155,14 @@ void TCliSession::BindEvents()
     FClient.OnFtpLoginError = [this](TObject *, int, const std::string &Text) {
         Fail(CliExitNetwork, OneLine(Text));
     };
-    FClient.OnError = [this](TObject *, TSocket, int, const std::string &Text) {
+    FClient.OnError = [this](TObject *, TSocket, int Code, const std::string &Text) {
+        // A cut listing is still shown; the run then fails with the reason.
+        if (Code == IpFtpListingCutCode && FPhase == phOperation && !FDecided) {
+            FListingCut = OneLine(Text);
+            return;
+        }
         if (FPhase < phQuit)
-            Fail(CliExitNetwork, OneLine(Text));
+            Fail(IpFtpIsLocalError(Code) ? CliExitLocal : CliExitNetwork, OneLine(Text));
     };
     FClient.OnFtpDisconnected = [this](TObject *) {
         // A QUIT sent with quote: the client closes on the 221 before it
@@ -366,9 +371,16 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
         break;
     case fscDirList:
         if (FPhase == phOperation) {
-            FListing = Info;
+            // The listing may be tens of MiB: printed from the event's own
+            // text when the server has confirmed it already, kept only
+            // otherwise.
             FDataDone = true;
-            TransferPartDone();
+            if (FFinalReply) {
+                TransferPartDone(&Info);
+            } else {
+                FListing = Info;
+                TransferPartDone();
+            }
         }
         break;
     case fscTransferOK:
@@ -464,45 +476,74 @@ void TCliSession::StartOperation()
         Fail(CliExitNetwork, "the client is not ready for the operation");
 }
 
-void TCliSession::TransferPartDone()
+void TCliSession::TransferPartDone(const std::string *Listing)
 {
     // Both the data connection's end and the server's final reply are
     // needed: the server may still refuse after the data has moved.
     if (!FDataDone || !FFinalReply || FDecided)
         return;
-    if (FOptions.Operation == coList || FOptions.Operation == coNameList)
-        PrintListing();
+    if (FOptions.Operation == coList || FOptions.Operation == coNameList) {
+        PrintListing(Listing ? *Listing : FListing);
+        FListing.clear();
+        FListing.shrink_to_fit();
+        if (!FListingCut.empty()) {
+            Fail(CliExitServer, FListingCut);
+            return;
+        }
+    }
     Succeed();
 }
 
-void TCliSession::PrintListing()
+void TCliSession::PrintListing(const std::string &Listing)
 {
+    // Written out in pieces: a listing at the client's cap must not be
+    // held a second time as text.
     std::string Out;
+    auto Flush = [&Out](bool Final) {
+        if (Final || Out.size() >= (1u << 20)) {
+            std::fwrite(Out.data(), 1, Out.size(), stdout);
+            Out.clear();
+        }
+    };
     if (FOptions.Operation == coNameList) {
         size_t Start = 0;
-        while (Start < FListing.size()) {
-            size_t End = FListing.find('\n', Start);
+        while (Start < Listing.size()) {
+            size_t End = Listing.find('\n', Start);
             if (End == std::string::npos)
-                End = FListing.size();
-            std::string Line = FListing.substr(Start, End - Start);
+                End = Listing.size();
+            std::string Line = Listing.substr(Start, End - Start);
             if (!Line.empty() && Line.back() == '\r')
                 Line.pop_back();
             if (!Line.empty())
                 Out += EscapeText(Line) + "\n";
+            Flush(false);
             Start = End + 1;
         }
     } else {
-        TIpFtpDirStyle Style = FStyle != dsNone ? FStyle : GuessStyle(FListing);
+        TIpFtpDirStyle Style = FStyle != dsNone ? FStyle : GuessStyle(Listing);
         if (FOptions.Verbose) {
             static const char *Names[] = {"none", "unix", "dos", "multinet", "vms", "user"};
             Trace(std::string("* Listing style: ") + Names[Style]);
         }
+        // One entry per line in these styles, so the listing is parsed a
+        // few MiB at a time: the entries of a whole listing at the cap
+        // would take several times its size. VMS and MultiNet entries may
+        // continue on the next line and are parsed in one piece.
+        const bool LineBased = Style == dsUnix || Style == dsDos || Style == dsNone;
+        const size_t Piece = LineBased ? (size_t(4) << 20) : Listing.size();
         TIpFtpFileList List;
-        List.ParseListing(FListing, Style);
-        for (size_t I = 0; I < List.Count(); ++I)
-            Out += FormatEntry(*List[I]) + "\n";
+        for (size_t From = 0; From < Listing.size();) {
+            size_t To = From + Piece >= Listing.size() ? Listing.size() : Listing.find('\n', From + Piece);
+            To = To == std::string::npos ? Listing.size() : To + 1;
+            List.ParseListing(std::string_view(Listing).substr(From, To - From), Style);
+            for (size_t I = 0; I < List.Count(); ++I) {
+                Out += FormatEntry(*List[I]) + "\n";
+                Flush(false);
+            }
+            From = To;
+        }
     }
-    std::fwrite(Out.data(), 1, Out.size(), stdout);
+    Flush(true);
 }
 
 void TCliSession::Succeed()

@@ -61,8 +61,9 @@ private:
     void OperationReply(int Code, const std::string &Text);
     void AfterLogin();
     void StartOperation();
-    void TransferPartDone();
-    void PrintListing();
+    // Listing: the listing text when it is at hand, else FListing.
+    void TransferPartDone(const std::string *Listing = nullptr);
+    void PrintListing(const std::string &Listing);
 
     void Succeed();
     void Fail(int Code, const std::string &Message);
@@ -99,6 +100,7 @@ private:
     bool FDataDone = false;
     bool FFinalReply = false;
     std::string FListing;
+    std::string FListingCut; // why the listing is incomplete; empty when whole
     std::string FReplyLines; // quote: every line of the reply, closing line included
 
     bool FProgressTty = false;

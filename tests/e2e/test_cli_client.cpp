@@ -691,6 +691,53 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
     }
 }
 
+// What the outcome was decides the exit status, also where the engine
+// found the fault itself: a listing past the client's cap is printed up to
+// the cap and the run fails with the reason; a download whose server
+// announced more than it sent is no success; a local file that cannot be
+// written is a local failure.
+TEST_F(CliBinary, ListingCutsShortDownloadsAndLocalWriteErrorsAreFailures)
+{
+    {
+        std::string Listing;
+        const std::string Line = "-rw-r--r-- 1 bob users 12345 Jan 15 10:30 some-file-name\r\n";
+        while (Listing.size() < (100u << 20))
+            Listing += Line;
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw").Reply("SYST", "215 UNIX Type: L8").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok")
+            .ExpectPasv().Expect("LIST").Send("150 go").AcceptData().SendData(Listing).CloseData()
+            .Send("226 ok").Expect("QUIT").Send("221 Bye");
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "ls"}, {.TimeoutMs = 60000});
+        EXPECT_EQ(R.Status, 1) << Describe(R).substr(0, 2000);
+        EXPECT_EQ(R.Err, "tolvane-cli: Listing cut at 64 MiB: the server sent more\n");
+        const size_t Whole = (64u << 20) / Line.size();
+        const size_t Lines = std::count(R.Out.begin(), R.Out.end(), '\n');
+        EXPECT_GE(Lines, Whole);
+        EXPECT_LE(Lines, Whole + 1);
+        EXPECT_NE(R.Out.find("some-file-name"), std::string::npos);
+    }
+    {
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin")
+            .Send("150 Opening BINARY mode data connection for f.bin (1000 bytes).").AcceptData()
+            .SendData("only this").CloseData().Send("226 ok");
+        TTempDir Local("tolvane-cli-local");
+        ASSERT_TRUE(WriteFile(Local.File("f.bin"), "old content"));
+        TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "get", "f.bin", Local.File("f.bin")});
+        EXPECT_EQ(R.Status, 3) << Describe(R);
+        EXPECT_EQ(R.Err, "tolvane-cli: Download incomplete: 9 of 1000 bytes received\n") << Describe(R);
+        EXPECT_EQ(ReadFile(Local.File("f.bin")), "old content");
+    }
+    {
+        TScriptedFtpServer Srv;
+        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin").Send("150 go")
+            .AcceptData().SendData(std::string(100000, 'z')).CloseData().Send("226 ok");
+        TCliRun R = RunCli({"-u", "bob:pw", "--mode", "append", Target(Srv.Port()), "get", "f.bin", "/dev/full"});
+        EXPECT_EQ(R.Status, 5) << Describe(R);
+        EXPECT_NE(R.Err.find("No space left on device"), std::string::npos) << Describe(R);
+    }
+}
+
 // Through microsocks (SOCKS 5 with user name and password): listing and a
 // download work; a wrong proxy password and a refused target fail cleanly
 // with the proxy's answer instead of hanging.

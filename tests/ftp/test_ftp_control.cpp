@@ -429,3 +429,87 @@ TEST(FtpControl, ATimeOutMessageClosesOrReadiesByState)
     EXPECT_EQ(R.Client.FtpState(), stReady);
     EXPECT_TRUE(R.Client.Connected());
 }
+
+TEST(FtpControl, AnOperationThatCannotStartLeavesTheClientIdle)
+{
+    // A full command stack makes the first push of each operation raise;
+    // the client must be idle afterwards, not wedged in the operation's state.
+    TTempDir Dir;
+    const std::string Up = Dir.File("up.txt");
+    ASSERT_TRUE(WriteFile(Up, "data"));
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).Expect("NOOP").Send("200 ok");
+    TRecordedClient R;
+    ASSERT_TRUE(LoginTo(R, Peer));
+    struct TCase
+    {
+        const char *Name;
+        std::function<void()> Start;
+    };
+    const TCase Cases[] = {
+        {"Store", [&] { R.Client.Store("up.txt", Up, smReplace, 0); }},
+        {"Retrieve", [&] { R.Client.Retrieve("down.txt", Dir.File("down.txt"), rmReplace, 0); }},
+        {"Rename", [&] { R.Client.Rename("a", "b"); }},
+        {"ListDir", [&] { R.Client.ListDir("", true); }},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        while (R.Client.CommandCount() < IpFtpCommandStackSize)
+            R.Client.PushCommand("FILLER");
+        EXPECT_THROW(C.Start(), std::exception);
+        EXPECT_EQ(R.Client.FtpState(), stReady);
+        EXPECT_EQ(R.Client.TransferStream(), nullptr);
+        EXPECT_EQ(R.Client.DataSocket(), INVALID_SOCKET);
+        EXPECT_EQ(R.Client.ListenSocket(), nullptr);
+    }
+    // Nothing was sent and nothing was left behind.
+    EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"up.txt"});
+    // (One push too many empties the stack without sending anything.)
+    while (R.Client.CommandCount() < IpFtpCommandStackSize)
+        R.Client.PushCommand("FILLER");
+    EXPECT_THROW(R.Client.PushCommand("FILLER"), std::exception);
+    ASSERT_TRUE(R.Client.SendFtpCommand("NOOP"));
+    ASSERT_TRUE(Peer.WaitDone());
+}
+
+TEST(FtpControl, NothingStartedDuringTheLoginsOwnCommandsIsTornApart)
+{
+    // With a tree, the login runs on with "SYST", "PWD" and the first
+    // listing. Until those are answered the client is not idle: a transfer
+    // started then would take their replies (and the listing) for its own.
+    TTempDir Dir;
+    const std::string Up = Dir.File("up.bin");
+    const std::string Content = RandomBytes(20000, 41);
+    ASSERT_TRUE(WriteFile(Up, Content));
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).Expect("SYST").Mark("syst").Hold().Send("215 UNIX Type: L8").Expect("PWD").Mark("pwd").Hold()
+        .Send("257 \"/\" is current").Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("LIST").Send("150 go")
+        .AcceptData().SendData("-rw-r--r-- 1 a b 5 Jan 1 10:00 x\r\n").CloseData().Send("226 ok")
+        .Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("STOR up.bin").Send("150 go").AcceptData()
+        .ReceiveData().Send("226 stored");
+    TRecordedClient R;
+    TRecordingTree Tree;
+    R.Client.SetDirectoryTree(&Tree);
+    R.Client.SetFileType(ftBinary);
+    R.Client.SetPassiveMode(true);
+    ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "pw"));
+    ASSERT_EVENTUALLY(Peer.Reached("syst") && R.Has("reply 230"), 5000) << R.Joined();
+    EXPECT_TRUE(R.Client.LoggedIn());
+    EXPECT_NE(R.Client.FtpState(), stReady);
+    EXPECT_FALSE(R.Client.Retrieve("f", Dir.File("f"), rmReplace, 0));
+    Peer.Release();
+    ASSERT_EVENTUALLY(Peer.Reached("pwd") && R.Has("reply 215"), 5000) << R.Joined();
+    EXPECT_NE(R.Client.FtpState(), stReady);
+    EXPECT_FALSE(R.Client.Store("up.bin", Up, smReplace, 0));
+    Peer.Release();
+    // The unattended upload's rule - wait until logged in and idle - then
+    // starts the upload after the first listing, and it runs intact.
+    ASSERT_EVENTUALLY(R.Client.FtpState() == stReady && R.Has("fscDirList"), 5000) << R.Joined();
+    ASSERT_EQ(Tree.Listings.size(), 1u);
+    ASSERT_TRUE(R.Client.Store("up.bin", Up, smReplace, 0));
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("fscTransferOK"), 5000) << R.Joined();
+    EXPECT_EQ(Peer.DataReceived().back(), Content);
+    EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"up.bin"});
+    R.Client.SetDirectoryTree(nullptr);
+}

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <string>
 #include <vector>
 
 #include "ftp/IpFtpClient.h"
 #include "support/EventLoop.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestPaths.h"
 
 inline const char *StatusName(TIpFtpStatusCode Code)
 {
@@ -137,3 +140,31 @@ inline ::testing::AssertionResult LoginTo(TRecordedClient &R, TScriptedPeer &Pee
                                              << Peer.Describe();
     return ::testing::AssertionSuccess();
 }
+
+// Names in Dir (without "." and "..").
+inline std::vector<std::string> DirEntries(const std::string &Dir)
+{
+    std::vector<std::string> Names;
+    if (DIR *D = opendir(Dir.c_str())) {
+        while (dirent *E = readdir(D))
+            if (std::string(E->d_name) != "." && std::string(E->d_name) != "..")
+                Names.push_back(E->d_name);
+        closedir(D);
+    }
+    return Names;
+}
+
+// Transfers against a scripted server: binary type, passive mode, a
+// temporary folder for the local files.
+struct TTransferTest : ::testing::Test
+{
+    void SetUp() override
+    {
+        R.Client.SetFileType(ftBinary);
+        R.Client.SetPassiveMode(true);
+    }
+    TTempDir Dir;
+    TScriptedPeer Peer;
+    TRecordedClient R;
+};
+

@@ -6,6 +6,44 @@
 
 #include "support/TestPaths.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "base/IpEventLog.h"
+
+namespace {
+
+// A TCP socket bound to Host (port 0: any); listening when asked. -1 on failure.
+int BoundSocket(const char *Host, uint16_t Port, bool Listen, uint16_t *Bound = nullptr)
+{
+    int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in A{};
+    A.sin_family = AF_INET;
+    A.sin_port = htons(Port);
+    ::inet_pton(AF_INET, Host, &A.sin_addr);
+    socklen_t Len = sizeof A;
+    if (Fd < 0 || ::bind(Fd, reinterpret_cast<sockaddr *>(&A), sizeof A) != 0 || (Listen && ::listen(Fd, 4) != 0) ||
+        ::getsockname(Fd, reinterpret_cast<sockaddr *>(&A), &Len) != 0) {
+        if (Fd >= 0)
+            ::close(Fd);
+        return -1;
+    }
+    if (Bound)
+        *Bound = ntohs(A.sin_port);
+    return Fd;
+}
+
+bool Readable(int Fd, int Ms)
+{
+    pollfd P{Fd, POLLIN, 0};
+    return ::poll(&P, 1, Ms) == 1;
+}
+
+} // namespace
+
 TEST(FtpHostile, AMegabyteGreetingIsALoginErrorAndTheClientCloses)
 {
     TScriptedPeer Peer;
@@ -123,4 +161,161 @@ TEST(FtpHostile, AResetMidReplyIsASocketErrorThenAClose)
     EXPECT_EQ(R.Client.FtpState(), stClosed);
     EXPECT_EQ(R.Client.ControlSocket(), INVALID_SOCKET);
     ASSERT_EVENTUALLY(R.Client.SocketList()->Count() == 0, 5000);
+}
+
+// ---------------------------------------------------------------------------
+// Data connections belong to the server: a passive reply naming another
+// host, and a stranger calling the active port first.
+
+TEST(FtpHostile, APassiveReplyNamingAnotherHostIsConnectedToTheServerInstead)
+{
+    TTempDir Dir;
+    // Whatever listens on 127.0.0.2 at the announced port must not be
+    // reached: it would deliver its own bytes as the file (or take the upload).
+    uint16_t Port = 0;
+    const int Trap = BoundSocket("127.0.0.2", 0, true, &Port);
+    ASSERT_GE(Trap, 0) << "cannot listen on 127.0.0.2";
+    const std::string Data = RandomBytes(30000, 51);
+    const std::string Up = Dir.File("up.bin");
+    ASSERT_TRUE(WriteFile(Up, Data));
+    const std::string Reply = "227 Entering Passive Mode (127,0,0,2,{p1},{p2}).";
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).Expect("TYPE I").Send("200 ok").Expect("PASV").OpenPassiveAt(Port, Reply).Expect("RETR f")
+        .Send("150 go").AcceptData().SendData(Data).CloseData().Send("226 ok")
+        .Expect("TYPE I").Send("200 ok").Expect("PASV").OpenPassiveAt(Port, Reply).Expect("STOR up.bin")
+        .Send("150 go").AcceptData().ReceiveData().Send("226 ok");
+    TRecordedClient R;
+    R.Client.SetFileType(ftBinary);
+    R.Client.SetPassiveMode(true);
+    ASSERT_NE(R.Client.EventLog(), nullptr);
+    R.Client.EventLog()->SetFileName(Dir.File("event.log"));
+    R.Client.EventLog()->SetEnabled(true);
+    ASSERT_TRUE(LoginTo(R, Peer));
+    ASSERT_TRUE(R.Client.Retrieve("f", Dir.File("f.bin"), rmReplace, 0));
+    ASSERT_EVENTUALLY(R.Has("fscTransferOK") && R.Client.FtpState() == stReady, 5000) << R.Joined();
+    EXPECT_EQ(ReadFile(Dir.File("f.bin")), Data);
+    ASSERT_TRUE(R.Client.Store("up.bin", Up, smReplace, 0));
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Client.FtpState() == stReady, 5000) << R.Joined();
+    EXPECT_EQ(Peer.DataReceived().at(0), Data);
+    EXPECT_FALSE(Readable(Trap, 0)) << "the client connected to 127.0.0.2";
+    ::close(Trap);
+    EXPECT_NE(ReadFile(Dir.File("event.log")).find("Passive reply names 127.0.0.2; connecting to 127.0.0.1 instead"),
+              std::string::npos);
+}
+
+TEST(FtpHostile, AStrangerCallingTheActivePortFirstIsTurnedAway)
+{
+    TTempDir Dir;
+    const std::string Data = RandomBytes(30000, 52);
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).ExpectPort().Mark("port").Hold().Send("200 PORT ok").Expect("TYPE I").Send("200 ok")
+        .Expect("RETR f").Send("150 go").ConnectData().SendData(Data).CloseData().Send("226 ok");
+    TRecordedClient R;
+    R.Client.SetFileType(ftBinary);
+    R.Client.SetPassiveMode(false);
+    R.Client.EventLog()->SetFileName(Dir.File("event.log"));
+    R.Client.EventLog()->SetEnabled(true);
+    ASSERT_TRUE(LoginTo(R, Peer));
+    const std::string Local = Dir.File("f.bin");
+    ASSERT_TRUE(R.Client.Retrieve("f", Local, rmReplace, 0));
+    ASSERT_EVENTUALLY(Peer.Reached("port"), 5000);
+    // Another host's process calls first and sends its own "file".
+    const int Stranger = BoundSocket("127.0.0.2", 0, false);
+    ASSERT_GE(Stranger, 0);
+    sockaddr_in To{};
+    To.sin_family = AF_INET;
+    To.sin_port = htons(Peer.DataPort());
+    To.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(Stranger, reinterpret_cast<sockaddr *>(&To), sizeof To), 0);
+    ASSERT_EQ(::send(Stranger, "NOT THE FILE", 12, MSG_NOSIGNAL), 12);
+    // It is closed at once, and the client keeps waiting for the server.
+    ASSERT_EVENTUALLY(Readable(Stranger, 0), 5000);
+    char Byte;
+    EXPECT_LE(::recv(Stranger, &Byte, 1, 0), 0);
+    ::close(Stranger);
+    EXPECT_EQ(R.Client.FtpState(), stRetrieve);
+    EXPECT_NE(R.Client.ListenSocket(), nullptr);
+    Peer.Release();
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("fscTransferOK"), 5000) << R.Joined();
+    EXPECT_EQ(ReadFile(Local), Data);
+    // Once the server's connection is in, nobody else can call.
+    EXPECT_EQ(R.Client.ListenSocket(), nullptr);
+    EXPECT_NE(ReadFile(Dir.File("event.log")).find("Data connection from 127.0.0.2 refused"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// A server that asks for the password (or account) again and again.
+
+TEST(FtpHostile, ARepeatedPasswordOrAccountRequestEndsTheLogin)
+{
+    struct TCase
+    {
+        const char *Name;
+        std::function<void(TScriptedPeer &)> Script;
+        const char *Error;
+        size_t Lines;
+    };
+    const TCase Cases[] = {
+        {"331 to PASS",
+         [](TScriptedPeer &P) {
+             P.Send("220 hi").Expect("USER bob").Send("331 Password required").Expect("PASS pw")
+                 .Send("331 Password required");
+         },
+         "loginerror 331", 2},
+        {"332 to ACCT",
+         [](TScriptedPeer &P) {
+             P.Send("220 hi").Expect("USER bob").Send("331 Password required").Expect("PASS pw")
+                 .Send("332 Account required").Expect("ACCT acc").Send("332 Account required");
+         },
+         "loginerror 332", 3},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TScriptedPeer Peer;
+        C.Script(Peer);
+        Peer.ExpectClosed();
+        TRecordedClient R;
+        ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "pw", "acc"));
+        ASSERT_EVENTUALLY(R.Has(C.Error), 5000) << R.Joined();
+        ASSERT_TRUE(Peer.WaitDone());
+        EXPECT_EQ(R.Client.FtpState(), stClosed);
+        EXPECT_FALSE(R.Client.LoggedIn());
+        EXPECT_NE(R.Errors.back().find("required"), std::string::npos);
+        EXPECT_EQ(Peer.Received().size(), C.Lines);
+        ASSERT_EVENTUALLY(R.Client.SocketList()->Count() == 0, 5000);
+    }
+}
+
+TEST(FtpHostile, AListingPastTheCapIsReportedAsCutAndDeliversWhatFits)
+{
+    std::string Listing;
+    const std::string Line = "-rw-r--r-- 1 bob users 12345 Jan 15 10:30 a-file-name-of-some-length\r\n";
+    Listing.reserve(100u << 20);
+    while (Listing.size() < (100u << 20))
+        Listing += Line;
+    TScriptedPeer Peer;
+    ScriptLogin(Peer).Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("LIST").Send("150 go").AcceptData()
+        .SendData(Listing).CloseData().Send("226 ok");
+    TRecordedClient R;
+    R.Client.SetPassiveMode(true);
+    ASSERT_TRUE(LoginTo(R, Peer));
+    TRecordingTree Tree;
+    R.Client.SetDirectoryTree(&Tree);
+    R.Events.clear();
+    R.Client.ListDir("", true);
+    ASSERT_TRUE(Peer.WaitDone(30000));
+    ASSERT_EVENTUALLY(R.Has("fscDirList"), 30000) << R.Joined();
+    // Never a silent success: the cut is an error first, then the part.
+    const int Cut = R.IndexOf("sockerror " + std::to_string(IpFtpListingCutCode));
+    ASSERT_NE(Cut, -1) << R.Joined();
+    EXPECT_LT(Cut, R.IndexOf("fscDirList"));
+    EXPECT_NE(R.Errors.at(0).find("Listing cut at 64 MiB"), std::string::npos) << R.Errors.at(0);
+    ASSERT_EQ(Tree.Listings.size(), 1u);
+    EXPECT_EQ(Tree.Listings[0].size(), static_cast<size_t>(IpFtpMaxListingSize));
+    EXPECT_EQ(Tree.Listings[0], Listing.substr(0, IpFtpMaxListingSize));
+    EXPECT_EQ(R.Infos.back().size(), static_cast<size_t>(IpFtpMaxListingSize));
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+    R.Client.SetDirectoryTree(nullptr);
 }

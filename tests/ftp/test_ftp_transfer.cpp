@@ -4,42 +4,12 @@
 
 #include "test_ftp_fixture.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 
 #include "base/IpEventLog.h"
 #include "base/IpStreams.h"
 #include "support/TestPaths.h"
 
-namespace {
-
-// Names in Dir (without "." and "..").
-std::vector<std::string> DirEntries(const std::string &Dir)
-{
-    std::vector<std::string> Names;
-    if (DIR *D = opendir(Dir.c_str())) {
-        while (dirent *E = readdir(D))
-            if (std::string(E->d_name) != "." && std::string(E->d_name) != "..")
-                Names.push_back(E->d_name);
-        closedir(D);
-    }
-    return Names;
-}
-
-struct TTransferTest : ::testing::Test
-{
-    void SetUp() override
-    {
-        R.Client.SetFileType(ftBinary);
-        R.Client.SetPassiveMode(true);
-    }
-    TTempDir Dir;
-    TScriptedPeer Peer;
-    TRecordedClient R;
-};
-
-} // namespace
 
 TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter227)
 {
@@ -83,14 +53,10 @@ TEST_F(TTransferTest, ActiveListingSendsPortFirstAndRaisesNoProgress)
         .ExpectPort().Send("200 PORT ok").Expect("TYPE A").Send("200 Type A").Expect("LIST").Send("150 Here it comes")
         .ConnectData().SendData(Half1).Pause(1200).SendData(Half2).CloseData().Send("226 Listing done");
     ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "pw"));
-    ASSERT_EVENTUALLY(R.Client.ListenSocket() != nullptr, 5000);
-    TSockAddrIn Bound{};
-    int Len = sizeof(Bound);
-    ASSERT_EQ(WinSockAccess().getsockname(R.Client.ListenHandle(), reinterpret_cast<TSockAddr *>(&Bound), &Len), 0);
-    const uint16_t ListenPort = WinSockAccess().ntohs(Bound.sin_port);
     ASSERT_TRUE(Peer.WaitDone());
     ASSERT_EVENTUALLY(R.Has("fscDirList"), 5000) << R.Joined();
-    EXPECT_EQ(Peer.DataPort(), ListenPort);
+    // The server reached the data connection at the port the PORT line named.
+    const uint16_t ListenPort = Peer.DataPort();
     const auto Got = Peer.Received();
     ASSERT_EQ(Got.size(), 7u);
     EXPECT_EQ(Got[4], "PORT 127,0,0,1," + std::to_string(ListenPort / 256) + "," + std::to_string(ListenPort % 256));
@@ -519,4 +485,163 @@ TEST_F(TTransferTest, AListingConfirmedWith250DoesNotStartTheSameListingAgain)
     ASSERT_TRUE(Peer.WaitDone());
     ASSERT_EQ(Tree.Listings.size(), 1u);
     R.Client.SetDirectoryTree(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Completion: the data connection's normal end with every byte AND the
+// server's 226/250, in either order. Anything less keeps the old file.
+
+namespace {
+
+struct TEnding
+{
+    const char *Name;
+    std::function<void(TScriptedPeer &)> Script; // after "150", with the data connection accepted
+    const char *Expect;                          // an event that must arrive
+};
+
+} // namespace
+
+TEST_F(TTransferTest, ADownloadCutShortIsNeverACompletionAndKeepsTheOriginal)
+{
+    const std::string Part = RandomBytes(30000, 21);
+    const TEnding Endings[] = {
+        {"data closed, then 426", [&](TScriptedPeer &P) { P.SendData(Part).CloseData().Pause(300).Send("426 Aborted"); },
+         "error 426"},
+        {"data closed, then 451", [&](TScriptedPeer &P) { P.SendData(Part).CloseData().Pause(300).Send("451 Local error"); },
+         "error 451"},
+        {"data closed, then the control connection", [&](TScriptedPeer &P) { P.SendData(Part).CloseData().Pause(300).Close(); },
+         "fscClose"},
+        {"announced 1000 bytes, sent none", [&](TScriptedPeer &P) { P.CloseData().Pause(300).Send("226 Transfer complete"); },
+         "sockerror 8102"},
+        {"announced 1000 bytes, sent 999", [&](TScriptedPeer &P) { P.SendData(std::string(999, 'x')).CloseData().Send("226 ok"); },
+         "sockerror 8102"},
+    };
+    for (const TEnding &E : Endings) {
+        SCOPED_TRACE(E.Name);
+        TTempDir Here;
+        TScriptedPeer P;
+        TRecordedClient C;
+        C.Client.SetFileType(ftBinary);
+        C.Client.SetPassiveMode(true);
+        const std::string Local = Here.File("keep.bin");
+        ASSERT_TRUE(WriteFile(Local, "precious"));
+        ScriptLogin(P).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("RETR f")
+            .Send("150 Opening BINARY mode data connection for f (1000 bytes).").AcceptData();
+        E.Script(P);
+        ASSERT_TRUE(LoginTo(C, P));
+        C.Events.clear();
+        ASSERT_TRUE(C.Client.Retrieve("f", Local, rmReplace, 0));
+        ASSERT_TRUE(P.WaitDone());
+        ASSERT_EVENTUALLY(C.Has(E.Expect), 5000) << C.Joined();
+        RunFor(300);
+        EXPECT_FALSE(C.Has("fscTransferOK")) << C.Joined();
+        EXPECT_NE(C.Client.FtpState(), stRetrieve);
+        EXPECT_EQ(C.Client.TransferStream(), nullptr);
+        EXPECT_EQ(ReadFile(Local), "precious");
+        EXPECT_EQ(DirEntries(Here.Path()), std::vector<std::string>{"keep.bin"});
+        if (std::string(E.Expect) == "sockerror 8102") {
+            EXPECT_EQ(C.Client.FtpState(), stReady);
+            EXPECT_NE(C.Errors.back().find("Download incomplete"), std::string::npos) << C.Errors.back();
+            EXPECT_NE(C.Errors.back().find("of 1000 bytes"), std::string::npos) << C.Errors.back();
+        }
+    }
+}
+
+TEST_F(TTransferTest, TheFinalReplyAndTheDataCloseCompleteInEitherOrder)
+{
+    const std::string Data = RandomBytes(40000, 22);
+    const std::string Local = Dir.File("f.bin");
+    ASSERT_TRUE(WriteFile(Local, "old"));
+    // 226 first: nothing is complete until the data connection has ended.
+    ScriptLogin(Peer).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("RETR f")
+        .Send("150 Opening BINARY mode data connection for f (40000 bytes).").AcceptData().Send("226 Done")
+        .Mark("replied").Pause(500).SendData(Data).CloseData();
+    ASSERT_TRUE(LoginTo(R, Peer));
+    R.Events.clear();
+    ASSERT_TRUE(R.Client.Retrieve("f", Local, rmReplace, 0));
+    ASSERT_EVENTUALLY(R.Has("reply 226"), 5000) << R.Joined();
+    RunFor(200);
+    EXPECT_FALSE(R.Has("fscTransferOK")) << R.Joined();
+    EXPECT_EQ(R.Client.FtpState(), stRetrieve);
+    EXPECT_EQ(ReadFile(Local), "old");
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("fscTransferOK"), 5000) << R.Joined();
+    EXPECT_EQ(ReadFile(Local), Data);
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+
+    // Data first: the listing waits for the 226 before the tree hears of it.
+    TRecordingTree Tree;
+    R.Client.SetDirectoryTree(&Tree);
+    Peer.Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("LIST").Send("150 go").AcceptData()
+        .SendData("-rw-r--r-- 1 a b 5 Jan 1 10:00 x\r\n").CloseData().Mark("closed").Pause(500).Send("226 ok");
+    R.Events.clear();
+    R.Client.ListDir("", true);
+    ASSERT_EVENTUALLY(Peer.Reached("closed"), 5000);
+    RunFor(250);
+    EXPECT_TRUE(Tree.Listings.empty());
+    EXPECT_FALSE(R.Has("fscDirList")) << R.Joined();
+    EXPECT_EQ(R.Client.FtpState(), stDirectory);
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("fscDirList"), 5000) << R.Joined();
+    EXPECT_LT(R.IndexOf("reply 226"), R.IndexOf("fscDirList"));
+    ASSERT_EQ(Tree.Listings.size(), 1u);
+    R.Client.SetDirectoryTree(nullptr);
+}
+
+TEST_F(TTransferTest, AListingEndedBy426ReachesNeitherTheTreeNorTheApplication)
+{
+    ScriptLogin(Peer).Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("LIST").Send("150 go").AcceptData()
+        .SendData("-rw-r--r-- 1 a b 5 Jan 1 10:00 x\r\n").CloseData().Pause(200).Send("426 Aborted");
+    ASSERT_TRUE(LoginTo(R, Peer));
+    TRecordingTree Tree;
+    R.Client.SetDirectoryTree(&Tree);
+    R.Client.ListDir("", true);
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Has("error 426"), 5000) << R.Joined();
+    RunFor(200);
+    EXPECT_FALSE(R.Has("fscDirList")) << R.Joined();
+    EXPECT_TRUE(Tree.Listings.empty());
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+    R.Client.SetDirectoryTree(nullptr);
+}
+
+TEST_F(TTransferTest, AnUploadTheServerStopsReadingIsNoCompletion)
+{
+    const std::string Local = Dir.File("big.bin");
+    const int64_t Size = 8 * 1024 * 1024;
+    ASSERT_NE(MakeRandomFile(Local, Size, 23), 0u);
+    struct TCase
+    {
+        const char *Name;
+        const char *Reply;
+        const char *Expect;
+    };
+    const TCase Cases[] = {{"226 after 64 KiB", "226 Transfer complete", "reply 226"},
+                           {"552 after 64 KiB", "552 Quota exceeded", "error 552"}};
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TScriptedPeer P;
+        TRecordedClient Cl;
+        Cl.Client.SetFileType(ftBinary);
+        Cl.Client.SetPassiveMode(true);
+        // The server takes 64 KiB, ends its side and answers; the client's
+        // end of the data connection then closes without the rest.
+        ScriptLogin(P).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("STOR big.bin").Send("150 go")
+            .AcceptData().ReceiveDataBytes(65536).ShutdownData().Pause(300).Send(C.Reply).Pause(500).CloseData();
+        ASSERT_TRUE(LoginTo(Cl, P));
+        Cl.Events.clear();
+        ASSERT_TRUE(Cl.Client.Store("big.bin", Local, smReplace, 0));
+        ASSERT_TRUE(P.WaitDone(15000));
+        ASSERT_EVENTUALLY(Cl.Has(C.Expect) && Cl.Client.FtpState() == stReady, 10000) << Cl.Joined();
+        RunFor(300);
+        EXPECT_FALSE(Cl.Has("fscTransferOK")) << Cl.Joined();
+        // The error says how much went out, whatever the server claims.
+        bool Named = false;
+        for (const std::string &E : Cl.Errors)
+            Named = Named || (E.find("Upload incomplete:") == 0 && E.find("of 8388608 bytes sent") != std::string::npos);
+        EXPECT_TRUE(Named) << Cl.Joined();
+        EXPECT_EQ(Cl.Client.TransferStream(), nullptr);
+        EXPECT_EQ(Cl.Client.SocketList()->Count(), 1);
+    }
 }

@@ -9,6 +9,8 @@
 #include "platform/IpAsyncSelect.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
 
@@ -549,4 +551,142 @@ TEST(SocketList, ClearCopesWithAnOwnerThatDropsOtherSocketsWhileOneCloses)
     C.CloseAllSockets();
     EXPECT_EQ(Closed, (std::vector<TSocket>{Third, First, Second}));
     EXPECT_EQ(C.SocketList()->Count(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Faults found at the edges: a reset before adoption, log entries larger
+// than the ring, blanks around a host, options the system refuses, a log
+// file held by another writer.
+
+TEST(ListenSocket, AConnectionResetBeforeItIsAdoptedStillReportsItsClose)
+{
+    TRecordingClient Server;
+    auto *L = new TIpListenSocket(&Server, INVALID_SOCKET, IpMakeSockAddr(htonl(INADDR_LOOPBACK), 0), nullptr, nullptr);
+    Server.AddSocket(L);
+    sockaddr_in Bound{};
+    socklen_t Len = sizeof(Bound);
+    ASSERT_EQ(::getsockname(int(L->Handle()), reinterpret_cast<sockaddr *>(&Bound), &Len), 0);
+    // The caller connects and resets (linger 0) before anyone accepts.
+    {
+        TBlockingSocket Client;
+        ASSERT_TRUE(Client.Connect(ntohs(Bound.sin_port)));
+        Client.Reset();
+    }
+    RunFor(100);
+    const TSocket S = L->Accept();
+    ASSERT_NE(S, INVALID_SOCKET);
+    Server.AddSocket(new TIpDataSocket(&Server, S, IpAnyAddress(), Server.DataInits(), nullptr));
+    Server.SocketConnect(S);
+    ASSERT_EVENTUALLY(Server.Closes == 1, 5000) << ::testing::PrintToString(Server.Events);
+    ASSERT_FALSE(Server.Errors.empty());
+    EXPECT_EQ(Server.Errors[0].Code, 10054);
+}
+
+TEST(SockControlLogs, AnUploadChunkLargerThanTheRingIsLoggedWithItsFullSize)
+{
+    const std::string Name = TempName("debug-big");
+    ::unlink(Name.c_str());
+    const std::string Chunk = PatternBytes(64 * 1024, 3);
+    {
+        TRecordingClient C;
+        C.DebugLog()->SetFileName(Name);
+        C.DebugLog()->SetEnabled(true);
+        C.DataInits()->SetLogOptions(TIpLogOptionSet{loHighData, loLowData});
+        TTestListener L;
+        const TSocket H = C.ConnectSocket(L.Address());
+        TBlockingSocket Peer = L.Accept();
+        ASSERT_EVENTUALLY(C.Connects == 1, 5000);
+        C.PutString(H, Chunk, false);
+        ASSERT_TRUE(Peer.ReadExact(Chunk.size()).has_value());
+        RunFor(100);
+    }
+    const std::string Text = ReadFile(Name);
+    // Both entries of the send are there, each with its head and the size.
+    const size_t Send = Text.find("] Send API: ");
+    const size_t Write = Text.find("Write - ");
+    ASSERT_NE(Send, std::string::npos) << Text.substr(0, 800);
+    ASSERT_NE(Write, std::string::npos) << Text.substr(0, 800);
+    EXPECT_LT(Send, Write);
+    EXPECT_NE(Text.find("(65536 bytes in all; the first ", Send), std::string::npos) << Text.substr(0, 800);
+    EXPECT_NE(Text.find("(65536 bytes in all; the first ", Write), std::string::npos) << Text.substr(Write, 800);
+    ::unlink(Name.c_str());
+}
+
+TEST(SockControlAddresses, BlanksAroundAHostAreNoPartOfIt)
+{
+    TRecordingClient C;
+    TSockAddrIn A{};
+    for (const char *Text : {"localhost:2121 ", " localhost:2121", "\tlocalhost:2121\t"}) {
+        SCOPED_TRACE(Text);
+        C.ResolveAddress(Text, A, 21);
+        EXPECT_EQ(ntohs(A.sin_port), 2121);
+        EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    }
+    C.ResolveAddress(" 127.0.0.1 ", A, 21);
+    EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ntohs(A.sin_port), 21);
+}
+
+TEST(SockControlLogs, AnOverwrittenLogHeldByAnotherWriterIsLeftAlone)
+{
+    const std::string Name = TempName("held");
+    {
+        FILE *F = std::fopen(Name.c_str(), "wb");
+        ASSERT_NE(F, nullptr);
+        std::fputs("another program's lines\n", F);
+        std::fclose(F);
+    }
+    const int Holder = ::open(Name.c_str(), O_RDWR);
+    ASSERT_GE(Holder, 0);
+    ASSERT_EQ(::flock(Holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_THROW(IpOpenLogFile(Name, false), EIpFOpenError);
+    EXPECT_EQ(ReadFile(Name), "another program's lines\n");
+    ::close(Holder);
+    // Free again, overwrite mode empties it.
+    {
+        auto File = IpOpenLogFile(Name, false);
+        EXPECT_EQ(File->Size(), 0);
+    }
+    ::unlink(Name.c_str());
+}
+
+TEST(BaseSocket, AnOptionTheSystemRefusesForLackOfPrivilegeIsSkippedAndLogged)
+{
+    // SO_DEBUG needs a privilege a normal user lacks. A child process gives
+    // up root and makes a socket with it asked for.
+    const std::string Log = TempName("option-event");
+    ::unlink(Log.c_str());
+    const pid_t Child = ::fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+        int Status = 0;
+        if (::getuid() == 0 && ::setuid(65534) != 0)
+            ::_exit(10);
+        const int Probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int On = 1;
+        if (::setsockopt(Probe, SOL_SOCKET, SO_DEBUG, &On, sizeof On) == 0)
+            ::_exit(11); // privileged after all: nothing to show
+        ::close(Probe);
+        try {
+            TRecordingClient C;
+            C.EventLog()->SetFileName(Log);
+            C.EventLog()->SetEnabled(true);
+            TIpSockOptionSet Options = C.DataInits()->SocketOptions();
+            Options.Include(soDebug);
+            C.DataInits()->SetSocketOptions(Options);
+            if (C.CreateSocket() == INVALID_SOCKET)
+                Status = 2;
+        } catch (...) {
+            Status = 3;
+        }
+        ::_exit(Status);
+    }
+    int Status = -1;
+    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+    ASSERT_TRUE(WIFEXITED(Status));
+    if (WEXITSTATUS(Status) == 10 || WEXITSTATUS(Status) == 11)
+        GTEST_SKIP() << "cannot run without the privilege here";
+    EXPECT_EQ(WEXITSTATUS(Status), 0) << "the socket was not made";
+    EXPECT_NE(ReadFile(Log).find("Socket option SO_DEBUG not set"), std::string::npos) << ReadFile(Log);
+    ::unlink(Log.c_str());
 }

@@ -22,7 +22,7 @@ namespace {
 constexpr size_t kIdleReadLimit = 16u << 20;
 constexpr size_t kMaxLine = 1u << 20;
 
-int ListenLoopback(uint16_t *port, bool listening = true)
+int ListenLoopback(uint16_t *port, bool listening = true, uint16_t wanted = 0)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -30,7 +30,11 @@ int ListenLoopback(uint16_t *port, bool listening = true)
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    a.sin_port = htons(wanted);
+    // A given port is reused while the last connection on it lingers.
+    const int on = 1;
+    if (wanted != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     socklen_t len = sizeof a;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || (listening && ::listen(fd, 16) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
@@ -58,7 +62,8 @@ std::string ReplaceAll(std::string s, const std::string &from, const std::string
 std::string PasvText(const std::string &tmpl, uint16_t port)
 {
     std::string addr = "127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff);
-    return ReplaceAll(ReplaceAll(tmpl, "{addr}", addr), "{port}", std::to_string(port));
+    std::string text = ReplaceAll(ReplaceAll(tmpl, "{addr}", addr), "{port}", std::to_string(port));
+    return ReplaceAll(ReplaceAll(text, "{p1}", std::to_string(port >> 8)), "{p2}", std::to_string(port & 0xff));
 }
 
 } // namespace
@@ -488,12 +493,17 @@ void TScriptedPeer::Release()
 
 TScriptedPeer &TScriptedPeer::OpenPassive(const std::string &replyTemplate)
 {
-    return Add("open passive listener", [replyTemplate](TScriptedPeer &s, int t) {
+    return OpenPassiveAt(0, replyTemplate);
+}
+
+TScriptedPeer &TScriptedPeer::OpenPassiveAt(uint16_t wanted, const std::string &replyTemplate)
+{
+    return Add("open passive listener", [replyTemplate, wanted](TScriptedPeer &s, int t) {
         if (!s.NeedControl(t))
             return false;
         CloseFd(s.FPasvFd);
         uint16_t port = 0;
-        s.FPasvFd = ListenLoopback(&port);
+        s.FPasvFd = ListenLoopback(&port, true, wanted);
         if (s.FPasvFd < 0)
             return s.Fail(std::string("cannot open a passive listener: ") + std::strerror(errno));
         {
@@ -604,6 +614,30 @@ TScriptedPeer &TScriptedPeer::ReceiveData()
         if (!closed)
             return s.Fail("the client did not close the data connection within " + std::to_string(t) + " ms (" +
                           std::to_string(data.size()) + " bytes so far)");
+        return true;
+    });
+}
+
+TScriptedPeer &TScriptedPeer::ReceiveDataBytes(size_t count)
+{
+    return Add("receive " + std::to_string(count) + " data bytes", [count](TScriptedPeer &s, int t) {
+        if (!s.FData.IsOpen())
+            return s.Fail("no data connection");
+        std::optional<std::string> data = s.FData.ReadExact(count, t);
+        if (!data)
+            return s.Fail("fewer than " + std::to_string(count) + " data bytes arrived");
+        std::lock_guard<std::mutex> g(s.FMutex);
+        s.FDataReceived.push_back(*data);
+        return true;
+    });
+}
+
+TScriptedPeer &TScriptedPeer::ShutdownData()
+{
+    return Add("shut down data sending", [](TScriptedPeer &s, int) {
+        if (!s.FData.IsOpen())
+            return s.Fail("no data connection");
+        s.FData.ShutdownWrite();
         return true;
     });
 }

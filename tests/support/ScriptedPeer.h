@@ -70,8 +70,11 @@ public:
 
     // --- data connection (one at a time)
     // Opens a passive listener and sends replyTemplate with "{addr}" replaced
-    // by "127,0,0,1,p1,p2" and "{port}" by the decimal port.
+    // by "127,0,0,1,p1,p2", "{port}" by the decimal port, "{p1}" and "{p2}"
+    // by its two bytes.
     TScriptedPeer &OpenPassive(const std::string &replyTemplate = "227 Entering Passive Mode ({addr}).");
+    // The same on a given port (0: any).
+    TScriptedPeer &OpenPassiveAt(uint16_t port, const std::string &replyTemplate);
     TScriptedPeer &ExpectPasv(const std::string &replyTemplate = "227 Entering Passive Mode ({addr}).");
     // Like OpenPassive, but the announced port refuses connections.
     TScriptedPeer &RefusePassive(const std::string &replyTemplate = "227 Entering Passive Mode ({addr}).");
@@ -80,6 +83,8 @@ public:
     TScriptedPeer &ConnectData();    // connects to the address of the last PORT
     TScriptedPeer &SendData(const std::string &bytes);
     TScriptedPeer &ReceiveData();    // everything until the client closes the data connection
+    TScriptedPeer &ReceiveDataBytes(size_t count); // exactly count data bytes (recorded like ReceiveData)
+    TScriptedPeer &ShutdownData();   // FIN only: the connection stays open and is not read any more
     TScriptedPeer &CloseData();      // FIN
     TScriptedPeer &ResetData();      // RST
 
