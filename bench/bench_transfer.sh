@@ -1,7 +1,9 @@
 #!/bin/bash
 # Whole-transfer benchmark: tolvane-cli against curl, uploading and
 # downloading one large file over loopback to a vsftpd started here on a
-# free port of 127.0.0.1, passive mode for both. Prints MB/s, CPU seconds
+# free port of 127.0.0.1, passive mode for both; then the same over FTP over
+# TLS (a second vsftpd with ssl_enable, --ssl-reqd for both clients, a
+# certificate made here with openssl). Prints MB/s, CPU seconds
 # and peak resident memory of every run, the medians and the ratios.
 #
 #   bench/bench_transfer.sh BUILD_DIR
@@ -10,7 +12,7 @@
 # end-to-end tests use (tolvanetest, created when missing, its password set).
 #
 # Environment: SIZE_MB (default 1024), RUNS (default 3).
-# Needs vsftpd, curl, /usr/bin/time (Debian package "time") and python3.
+# Needs vsftpd, curl, openssl, /usr/bin/time (Debian package "time") and python3.
 
 set -euo pipefail
 
@@ -35,11 +37,12 @@ PYTHON=/usr/bin/python3
 WORK=$(mktemp -d /tmp/tolvane-bench.XXXXXX)
 chmod 755 "$WORK"
 VSFTPD_PID=
+TLS_PID=
 cleanup() {
-    if [ -n "$VSFTPD_PID" ]; then
-        kill "$VSFTPD_PID" 2>/dev/null || true
-        wait "$VSFTPD_PID" 2>/dev/null || true
-    fi
+    for pid in $VSFTPD_PID $TLS_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -57,7 +60,7 @@ echo "$ACCOUNT:$ACCOUNT_PASSWORD" | chpasswd
 SHELL_OF=$(getent passwd "$ACCOUNT" | cut -d: -f7)
 grep -qx "$SHELL_OF" /etc/shells || echo "$SHELL_OF" >> /etc/shells
 
-# A free control port and a free range of 16 passive ports.
+# Two free control ports with 16 passive ports each (plain, then TLS).
 read -r PORT PASV_MIN < <("$PYTHON" - <<'EOF'
 import random, socket
 def free(p):
@@ -71,12 +74,13 @@ def free(p):
         s.close()
 while True:
     base = random.randrange(20000, 32000)
-    if all(free(p) for p in range(base, base + 17)):
+    if all(free(p) for p in range(base, base + 34)):
         print(base, base + 1)
         break
 EOF
 )
 PASV_MAX=$((PASV_MIN + 15))
+TLS_PORT=$((PORT + 17))
 
 mkdir -p "$WORK/root" "$WORK/empty"
 chown "$ACCOUNT" "$WORK/root"
@@ -108,12 +112,28 @@ seccomp_sandbox=NO
 xferlog_enable=NO
 syslog_enable=NO
 EOF
+# The TLS server: the same, with its own ports and a certificate for
+# 127.0.0.1 that both clients are told to trust.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$WORK/key.pem" -out "$WORK/cert.pem" 2>/dev/null || die "openssl cannot make a certificate"
+cat "$WORK/key.pem" "$WORK/cert.pem" > "$WORK/server.pem"
+sed -e "s/^listen_port=.*/listen_port=$TLS_PORT/" -e "s/^pasv_min_port=.*/pasv_min_port=$((TLS_PORT + 1))/" \
+    -e "s/^pasv_max_port=.*/pasv_max_port=$((TLS_PORT + 16))/" "$WORK/vsftpd.conf" > "$WORK/vsftpd-tls.conf"
+printf '%s\n' "ssl_enable=YES" "rsa_cert_file=$WORK/server.pem" "rsa_private_key_file=$WORK/server.pem" \
+    "force_local_logins_ssl=YES" "force_local_data_ssl=YES" "ssl_tlsv1=YES" "ssl_sslv2=NO" "ssl_sslv3=NO" \
+    >> "$WORK/vsftpd-tls.conf"
+
 /usr/sbin/vsftpd "$WORK/vsftpd.conf" > "$WORK/vsftpd.log" 2>&1 &
 VSFTPD_PID=$!
-for _ in $(seq 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
-    kill -0 "$VSFTPD_PID" 2>/dev/null || die "vsftpd did not start: $(cat "$WORK/vsftpd.log")"
-    sleep 0.1
+/usr/sbin/vsftpd "$WORK/vsftpd-tls.conf" > "$WORK/vsftpd-tls.log" 2>&1 &
+TLS_PID=$!
+for p in "$PORT" "$TLS_PORT"; do
+    for _ in $(seq 100); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then break; fi
+        kill -0 "$VSFTPD_PID" 2>/dev/null || die "vsftpd did not start: $(cat "$WORK/vsftpd.log")"
+        kill -0 "$TLS_PID" 2>/dev/null || die "vsftpd with TLS did not start: $(cat "$WORK/vsftpd-tls.log")"
+        sleep 0.1
+    done
 done
 
 SOURCE=$WORK/source.bin
@@ -161,10 +181,29 @@ for run in $(seq "$RUNS"); do
     measure curl-down curl -sS --disable-epsv --ftp-pasv -u "$USERPASS" -o "$WORK/down-curl.bin" "$URL/big.bin"
     check_same "$WORK/down-curl.bin" "curl download"
     rm -f "$WORK/down-tolvane.bin" "$WORK/down-curl.bin"
+
+    TLS_URL="ftp://127.0.0.1:$TLS_PORT"
+    measure tolvane-tlsup env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" \
+        "$CLI" --passive --ssl-reqd --cacert "$WORK/cert.pem" -u "$ACCOUNT" "127.0.0.1:$TLS_PORT" \
+        put "$SOURCE" up-tolvane.bin
+    check_same "$WORK/root/up-tolvane.bin" "tolvane-cli TLS upload"
+    measure curl-tlsup curl -sS --ssl-reqd --cacert "$WORK/cert.pem" --disable-epsv --ftp-pasv -u "$USERPASS" \
+        -T "$SOURCE" "$TLS_URL/up-curl.bin"
+    check_same "$WORK/root/up-curl.bin" "curl TLS upload"
+    rm -f "$WORK/root/up-tolvane.bin" "$WORK/root/up-curl.bin"
+
+    measure tolvane-tlsdown env TOLVANE_PASSWORD="$ACCOUNT_PASSWORD" \
+        "$CLI" --passive --ssl-reqd --cacert "$WORK/cert.pem" -u "$ACCOUNT" "127.0.0.1:$TLS_PORT" \
+        get big.bin "$WORK/down-tolvane.bin"
+    check_same "$WORK/down-tolvane.bin" "tolvane-cli TLS download"
+    measure curl-tlsdown curl -sS --ssl-reqd --cacert "$WORK/cert.pem" --disable-epsv --ftp-pasv \
+        -u "$USERPASS" -o "$WORK/down-curl.bin" "$TLS_URL/big.bin"
+    check_same "$WORK/down-curl.bin" "curl TLS download"
+    rm -f "$WORK/down-tolvane.bin" "$WORK/down-curl.bin"
 done
 
 echo
-echo "File: $BYTES bytes over loopback, vsftpd, passive mode, $RUNS runs each"
+echo "File: $BYTES bytes over loopback, vsftpd, passive mode, $RUNS runs each (tls*: FTP over TLS)"
 printf "%-14s %10s %10s %12s\n" "run" "MB/s" "CPU s" "peak RSS MiB"
 awk '{ printf "%-14s %10.1f %10.2f %12.1f\n", $1, $2, $3, $4 / 1024 }' "$WORK/results"
 echo
@@ -178,8 +217,8 @@ function median(key, field,   n, i, j, t, v) {
 }
 { count++; name[count] = $1; val[count, 2] = $2; val[count, 3] = $3; val[count, 4] = $4 }
 END {
-    split("up down", dirs, " ")
-    for (d = 1; d <= 2; d++) {
+    split("up down tlsup tlsdown", dirs, " ")
+    for (d = 1; d <= 4; d++) {
         dir = dirs[d]
         tm = median("tolvane-" dir, 2); cm = median("curl-" dir, 2)
         tc = median("tolvane-" dir, 3); cc = median("curl-" dir, 3)

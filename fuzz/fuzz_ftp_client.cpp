@@ -155,6 +155,9 @@ public:
 TFuzzClient *Client = nullptr;
 std::string SentOnControl;
 bool ControlTextChecked = true;
+// With TLS required no handshake can succeed against the fuzzer (it has no
+// certificate the system trusts), so no credential may ever go out.
+bool CredentialsForbidden = false;
 
 void Post(TSocket Handle, int Event, int Error)
 {
@@ -202,6 +205,10 @@ void CheckInvariants()
         FUZZ_CHECK(C->PartialLine().size() <= IpMaxLineBuf + IpReceiveBufferSize, "partial line of %zu bytes",
                    C->PartialLine().size());
     FUZZ_CHECK(Client->SocketList()->Count() <= 6, "%d sockets listed", Client->SocketList()->Count());
+    if (CredentialsForbidden)
+        FUZZ_CHECK(SentOnControl.find("USER ") == std::string::npos &&
+                       SentOnControl.find("PASS ") == std::string::npos,
+                   "a credential went out although TLS is required and never came up");
     if (ControlTextChecked) {
         // Complete lines only: CR LF ends each, no CR or LF inside.
         size_t Pos = 0;
@@ -455,12 +462,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     Client->SetTransferTimeout((Settings & 8) ? 1000 : 0);
     Client->SetIdleTimeout((Settings & 16) ? 2000 : 0);
     ControlTextChecked = true;
+    CredentialsForbidden = false;
+    SentOnControl.clear();
     if (Settings & 32) {
         // Through a SOCKS proxy: the control connection starts binary.
         Client->SocksServer()->SetAddress("127.0.0.1");
         Client->SocksServer()->SetSocksVersion(TIpSocksVersion((Settings >> 6) % 3));
         Client->SocksServer()->SetUserCode("user");
         Client->SocksServer()->SetPassword("secret");
+        ControlTextChecked = false;
+    } else if ((Settings >> 6) % 3 != 0) {
+        // Without a proxy the top bits choose FTP over TLS: "AUTH TLS" and
+        // its replies; after a 234 the control connection carries records.
+        Client->SetTlsMode(TIpFtpTlsMode((Settings >> 6) % 3));
+        CredentialsForbidden = Client->TlsMode() == tmRequired;
         ControlTextChecked = false;
     }
     Client->OnFtpStatus = [](TObject *, TIpFtpStatusCode Code, const std::string &) {

@@ -240,6 +240,8 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
             DoFtpError(Code, Text);
     };
 
+    if (TlsReply(Text, Code))
+        return;
     switch (Code) {
     case 125:
     case 150:
@@ -264,13 +266,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         SystemReply(Text);
         break;
     case 220:
-        if (!FUserName.empty()) {
-            SendCommand("USER " + FUserName);
-        } else {
-            SetState(stReady);
-            FLoggedIn = true;
-            DoFtpStatus(fscLogin, std::string());
-        }
+        AfterGreeting();
         break;
     case 221:
         // The client's own closing of a running transfer is no completion.
@@ -346,6 +342,17 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
     default:
         ErrorPath();
         break;
+    }
+}
+
+void TIpCustomFtpClient::AfterGreeting()
+{
+    if (!FUserName.empty()) {
+        SendCommand("USER " + FUserName);
+    } else {
+        SetState(stReady);
+        FLoggedIn = true;
+        DoFtpStatus(fscLogin, std::string());
     }
 }
 
@@ -512,6 +519,7 @@ void TIpCustomFtpClient::ControlStatus(TIpStatusKind Kind)
         CleanupTransfer();
         FLoggedIn = false;
         FCommandCount = 0;
+        FTlsStage = tsOff;
         SetState(stClosed);
         PostFtpStatus(fscClose, std::string());
         FControlSocket = INVALID_SOCKET;
@@ -581,6 +589,7 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
         return false;
     // A multi-line reply cut off by the last connection's end must not
     // swallow the greeting of the new one.
+    PrepareTls();
     FReplies.Reset();
     FDataLogMuted = false;
     FPassAnswered = false;

@@ -14,6 +14,7 @@
 #include "ftp/IpFtpDirTree.h"
 #include "ftp/IpFtpProtocol.h"
 #include "ftp/IpMultiClient.h"
+#include "socket/IpTls.h"
 
 enum TIpFtpClientState : uint8_t {
     stClosed,
@@ -40,6 +41,10 @@ enum TIpFtpStatusCode : uint8_t {
     fscTransferOK,
     fscTimeout
 };
+
+// FTP over TLS (explicit, AUTH TLS): off, used when the server offers it,
+// or required (a server without it ends the login).
+enum TIpFtpTlsMode : uint8_t { tmNone, tmExplicit, tmRequired };
 
 enum TIpFtpFileType : uint8_t { ftAscii, ftBinary };
 
@@ -130,6 +135,7 @@ public:
     void DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn) override;
     void SocketAccept(TSocket Handle) override;
     void WndProc(TIpMessage &Msg) override;
+    void DoTlsReady(TSocket Handle) override;
 
     // --- properties
     TIpFtpClientState FtpState() const { return FFtpState; }
@@ -155,6 +161,17 @@ public:
     const std::string &Host() const { return FHost; }
     bool LoggedIn() const { return FLoggedIn; }
     const std::string &UserName() const { return FUserName; }
+    // TLS settings take effect at the next Login. CA file empty: the system
+    // trust store. Verification is on unless switched off explicitly.
+    TIpFtpTlsMode TlsMode() const { return FTlsMode; }
+    void SetTlsMode(TIpFtpTlsMode Value) { FTlsMode = Value; }
+    const std::string &TlsCaFile() const { return FTlsCaFile; }
+    void SetTlsCaFile(const std::string &Value) { FTlsCaFile = Value; }
+    bool TlsVerify() const { return FTlsVerify; }
+    void SetTlsVerify(bool Value) { FTlsVerify = Value; }
+    // The control connection runs TLS (and, once logged in, so does every
+    // data connection).
+    bool TlsActive() const { return FTlsStage >= tsSecured; }
 
     TSocket ControlSocket() const { return FControlSocket; }
     TSocket DataSocket() const { return FDataSocket; }
@@ -185,6 +202,16 @@ protected:
     virtual void DoFtpDisconnected();
 
 private:
+    enum TTlsStage : uint8_t { tsOff, tsAuth, tsHandshake, tsSecured, tsPbsz, tsProt, tsProtected };
+    // The greeting's work: "USER ", or logged in when there is no user.
+    void AfterGreeting();
+    // TLS steps of the login (IpFtpTls.cpp); true when the reply was theirs.
+    bool TlsReply(const std::string &Text, int Code);
+    void PrepareTls();
+    void StartDataTls(TSocket Handle);
+    std::string TlsHostName() const;
+    void FailLogin(int Code, const std::string &Text);
+
     void SetState(TIpFtpClientState Value) { FFtpState = Value; }
     // A new transfer: its own serial and nothing of the last one's progress.
     void BeginTransfer();
@@ -269,6 +296,13 @@ private:
     // be on its way out.
     bool FDataLogMuted = false;
     TIpLogOptionSet FSavedLogOptions;
+    TIpFtpTlsMode FTlsMode = tmNone;
+    std::string FTlsCaFile;
+    bool FTlsVerify = true;
+    TTlsStage FTlsStage = tsOff;
+    std::shared_ptr<TIpTlsContext> FTlsContext;
+    std::string FTlsLoginReply; // the 230 held back until the data connections are protected
+    bool FDataTlsGo = false;    // the server has answered this transfer's command with 125/150
     // Counts transfers, so a status posted for one is never applied to the next.
     uint32_t FTransferSerial = 0;
 

@@ -167,6 +167,7 @@ std::string MakeTempBeside(const std::string &Target)
 void TIpCustomFtpClient::OpenDataConnection(char TypeLetter)
 {
     FBytesTransferred = 0;
+    FDataTlsGo = false;
     const std::string TypeLine = std::string("TYPE ") + TypeLetter;
     if (FPassiveMode) {
         PushCommand("PASV");
@@ -225,8 +226,10 @@ bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
     FDataFailed = false;
     FUploadConnected = false;
     FUploadStarted = false;
-    if (Handle != INVALID_SOCKET)
+    if (Handle != INVALID_SOCKET) {
         SetSocketIdleTimeout(Handle, FTransferTimeout);
+        StartDataTls(Handle);
+    }
     return true;
 }
 
@@ -288,6 +291,7 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
     FUploadConnected = false;
     FUploadStarted = false;
     SetSocketIdleTimeout(Accepted, FTransferTimeout);
+    StartDataTls(Accepted);
     SocketConnect(Accepted);
 }
 
@@ -380,6 +384,13 @@ void TIpCustomFtpClient::MaybeCompleteTransfer()
 {
     if (!FDataClosed || !FFinalReply || FTransferFailing || FCompletionPosted)
         return;
+    // The 150 that announces the size may be handled after the data
+    // connection's end was: the count is checked again with both at hand.
+    const std::string Missing = MissingBytes();
+    if (!Missing.empty()) {
+        PostTransferFailure(IpFtpIncompleteCode, Missing);
+        return;
+    }
     FCompletionPosted = true;
     if (FFtpState == stDirectory) {
         std::string Listing;

@@ -158,6 +158,13 @@ void TIpDataSocket::HandleRead()
         while (Deliver()) {
         }
     }
+    // A TLS record may hold more plaintext than one read takes; no read
+    // notification comes for bytes that already left the kernel. The
+    // engine holds a bounded amount, so this ends.
+    while (FTls && ReadTls(false, IpReceiveBufferSize, false) > 0) {
+        while (Deliver()) {
+        }
+    }
 }
 
 uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
@@ -177,6 +184,8 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
     // the socket does not spin.
     if (FreeSpace() == 0 || MaxBytes == 0)
         return 0;
+    if (FTlsStarted || FTlsDefersConnect)
+        return ReadTls(Final, MaxBytes, true);
     uint8_t *Bytes = FBuffer + FWritePos;
     const int Got = WinSockAccess().recv(FHandle, Bytes, int(std::min(FreeSpace(), MaxBytes)), 0);
     const int Err = Got == SOCKET_ERROR ? LastError() : 0;
@@ -195,6 +204,17 @@ uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
     int32_t N = Got;
     if (FSocksState >= 1 && FSocksState <= 4)
         N = SocksReply(Bytes, N);
+    // The proxy's grant started the handshake: what followed it is the
+    // server's TLS.
+    if ((FTlsStarted || FTlsDefersConnect) && N > 0) {
+        FTls->Feed(Bytes, size_t(N));
+        N = 0;
+    }
+    return AcceptReceived(Bytes, N);
+}
+
+uint32_t TIpDataSocket::AcceptReceived(uint8_t *Bytes, int32_t N)
+{
     if (FTelnet)
         N = TelnetFilter(Bytes, N);
     if (FStripHighBit)
@@ -360,17 +380,24 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
             Entry->Buffer.assign(static_cast<const char *>(Data), size_t(Len));
         Entry->Size = int32_t(Entry->Buffer.size());
         Entry->PayloadSize = Len;
+        if (FTls && !Raw) {
+            Entry->Seal = true;
+            if (FTls->State() == tlsReady)
+                SealEntry(*Entry);
+        }
     }
     TIpSendEntry *E = Entry.get();
     FSendQueue.push_back(std::move(Entry));
-    if (FSendQueue.size() == 1 && FWritable) {
+    if (FSendQueue.size() == 1 && FWritable && !SendBlocked(*E)) {
         int64_t Bytes = 0;
         for (int Calls = 0; FWritable && Bytes < IpSendBytesPerNotification && Calls < IpSendsPerNotification;
              ++Calls) {
             const bool Complete = SendEntry(*E);
             Bytes += FLastSendBytes;
             if (Complete) {
-                if (E->CloseAfter)
+                if (E->CloseAfter && BeginTlsClose())
+                    FSendQueue.pop_front();
+                else if (E->CloseAfter)
                     CloseAndRelease();  // Close discards the queue, this entry included
                 else
                     FSendQueue.pop_front();
@@ -389,8 +416,10 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
 bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    if (!FWritable || !SocketHeld())
+    if (!FWritable || !SocketHeld() || SendBlocked(Entry))
         return false;
+    if (Entry.Seal)
+        SealEntry(Entry);
     const int32_t Len = Entry.Size - Entry.Sent;
     const char *Bytes = Entry.Buffer.data() + Entry.Sent;
     int M = 0;
@@ -407,10 +436,11 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     if (M > 0 && FLogOptions.Contains(loLowData))
         LogData(IpLogSendApi, Bytes, M);
     if (M == Len) {
+        Entry.Sent = Entry.Size;
         FStats.Add(ssRawSent, uint64_t(Entry.Size));
         if (!Entry.Internal) {
             FStats.Add(ssSent, uint64_t(Entry.PayloadSize));
-            if (FLogOptions.Contains(loHighData))
+            if (FLogOptions.Contains(loHighData) && !Entry.Sealed)
                 LogData(IpLogWrite, Entry.Buffer.data(), std::min(Entry.PayloadSize, Entry.Size));
         }
         FActivity = true;
@@ -454,6 +484,12 @@ void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)
     Entry.Sent = 0;
     if (K < Chunk)
         Entry.Stream = nullptr;
+    if (FTls) {
+        Entry.Seal = true;
+        Entry.Sealed = false;
+        if (FTls->State() == tlsReady)
+            SealEntry(Entry);
+    }
 }
 
 void TIpDataSocket::HandleWrite()
@@ -480,13 +516,17 @@ bool TIpDataSocket::SendNext()
     if (FHandle == INVALID_SOCKET || FSendQueue.empty() || !FWritable)
         return false;
     TIpSendEntry *Head = FSendQueue.front().get();
+    if (SendBlocked(*Head))
+        return false;
     if (SendEntry(*Head)) {
         FOwner->DoSendComplete(FHandle, Head->Id, int32_t(FSendQueue.size()) - 1);
         // The completion handler may have closed the socket (which discards
         // the queue); only a head that is still there is finished here.
         if (FSendQueue.empty() || FSendQueue.front().get() != Head)
             return false;
-        if (Head->CloseAfter) {
+        if (Head->CloseAfter && BeginTlsClose()) {
+            FSendQueue.pop_front();
+        } else if (Head->CloseAfter) {
             CloseAndRelease();
         } else {
             FSendQueue.pop_front();
@@ -553,7 +593,17 @@ void TIpDataSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
 void TIpDataSocket::HandleClose()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    if (FConnected)
+    // A handshake cut off by the peer would otherwise look like an ordinary
+    // end of the connection.
+    uint8_t Peek = 0;
+    if (FTls && FTlsStarted && FTls->State() == tlsHandshake && !Closed() && SocketHeld() &&
+        ::recv(int(FHandle), &Peek, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+        FTlsSeen = tlsFailed;
+        FOwner->DoError(FHandle, IpTlsErrorCode, "Connection closed during the TLS handshake");
+    }
+    if (FTlsClosing && !Closed())
+        CloseAndRelease();
+    else if (FConnected)
         Close();
 }
 
@@ -563,6 +613,7 @@ void TIpDataSocket::Close()
     if (!BeginClose())
         return;
     try {
+        SendCloseNotify();
         ShutdownSend();
         // Deliver what the peer sent before the close: what the system
         // holds at this moment, and no more, so that a peer that keeps
@@ -572,14 +623,20 @@ void TIpDataSocket::Close()
         if (!SocketHeld() || ::ioctl(int(FHandle), FIONREAD, &Waiting) != 0)
             Waiting = 0;
         for (int64_t Left = Waiting; Left > 0;) {
+            uint32_t Got = 0;
             try {
-                ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
+                Got = ReadSocket(true, uint32_t(std::min<int64_t>(Left, IpReceiveBufferSize)));
             } catch (const EIpWinSockError &) {
                 break;
             }
-            if (FLastRecvBytes <= 0)
+            // TLS may deliver plaintext it already held without a recv.
+            if (FLastRecvBytes <= 0 && Got == 0)
                 break;
             Left -= FLastRecvBytes;
+            while (Deliver()) {
+            }
+        }
+        while (FTls && ReadTls(true, IpReceiveBufferSize, false) > 0) {
             while (Deliver()) {
             }
         }
@@ -599,6 +656,13 @@ void TIpDataSocket::HandleTimer(uint32_t ElapsedMs)
     if (FActivity) {
         FActivity = false;
         FOwner->DoStatus(FHandle, skProgress, ConnRec());
+    }
+    if (FTlsClosing && !Closed()) {
+        FTlsCloseWait += ElapsedMs;
+        if (FTlsCloseWait >= IpTlsCloseWaitMs) {
+            CloseAndRelease();
+            return;
+        }
     }
     AddIdleTime(ElapsedMs);
 }

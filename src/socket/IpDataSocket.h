@@ -13,6 +13,7 @@
 
 #include "base/IpStreams.h"
 #include "socket/IpBaseSocket.h"
+#include "socket/IpTls.h"
 
 // One queued send.
 struct TIpSendEntry
@@ -25,7 +26,13 @@ struct TIpSendEntry
     int32_t PayloadSize = 0;    // caller's bytes that Buffer stands for
     bool CloseAfter = false;
     bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
+    bool Seal = false;          // Buffer is plaintext still to be encrypted
+    bool Sealed = false;        // Buffer has been encrypted (logged as plaintext before)
 };
+
+// How long a TLS connection that has sent its close_notify after its last
+// bytes waits for the server's before it closes anyway.
+inline constexpr uint32_t IpTlsCloseWaitMs = 5000;
 
 class TIpDataSocket : public TIpBaseSocket
 {
@@ -42,6 +49,7 @@ public:
     void HandleWrite() override;
     void Close() override;
     void Connect(const TSockAddrIn &Addr, const std::string &HostText) override;
+    void HandleConnect() override;
 
     // --- new virtual operations
     virtual void IdleTimeoutExpired();
@@ -52,6 +60,25 @@ public:
                               bool Internal, bool Raw);
     virtual void HandleTelnetSub(const std::string &Text);
     virtual bool HandleTelnetOption(uint8_t Command, uint8_t Option);
+
+    // TLS over this connection. On a connected socket the handshake starts
+    // at once (the owner hears DoTlsReady when it succeeded); on one that
+    // is still connecting it starts when the connection (or the proxy's
+    // grant) is there, and the owner hears of the connection only when the
+    // handshake has succeeded. A failure is reported through DoError with
+    // IpTlsErrorCode and closes the socket. Plaintext left over in the
+    // receive buffer is discarded: whatever came before the handshake
+    // cannot be trusted after it. Returns the number of bytes discarded.
+    // Hold keeps a socket that is still connecting from starting the
+    // handshake at the connect: it starts with ReleaseTls (a server may
+    // want the data connection to stay quiet until it has answered the
+    // transfer command).
+    size_t StartTls(std::unique_ptr<TIpTls> Tls, bool Hold = false);
+    void ReleaseTls();
+    TIpTls *Tls() const { return FTls.get(); }
+    // True while a filter changes the bytes between the wire and the
+    // caller (a fast path that moves bytes without looking must stay off).
+    bool TransformsBytes() const { return FTls != nullptr || FTelnet; }
 
     int32_t PutString(const std::string &Text, bool CloseAfter);
     int32_t PutStream(TStream *Stream, bool CloseAfter);
@@ -113,6 +140,22 @@ protected:
     virtual int32_t SocksReply(uint8_t *Bytes, int32_t N);
     virtual int32_t TelnetFilter(uint8_t *Bytes, int32_t N);
 
+    // TLS: reads plaintext into the receive buffer (receiving wire bytes
+    // only when AllowRecv and the engine needs them); queues what the engine
+    // wants sent; reports the handshake's end.
+    uint32_t ReadTls(bool Final, uint32_t MaxBytes, bool AllowRecv);
+    // The receive filters after the proxy's reply, the counters and the
+    // log, for N bytes received into the buffer at Bytes.
+    uint32_t AcceptReceived(uint8_t *Bytes, int32_t N);
+    void BeginTls();
+    void PumpTls();
+    void CheckTlsState();
+    void SealEntry(TIpSendEntry &Entry);
+    bool SendBlocked(const TIpSendEntry &Entry) const;
+    void SendCloseNotify();
+    // The end of a send-and-close over TLS; false without TLS.
+    bool BeginTlsClose();
+
     void LogData(uint32_t Kind, const void *Data, int32_t Len);
     // Telnet option command received or sent, when loTelnet is set.
     void LogTelnet(uintptr_t Direction, uint8_t Command, uint8_t Option);
@@ -144,4 +187,12 @@ protected:
     std::bitset<256> FLocalEnabled;
     std::bitset<256> FRemoteWilling;
     std::bitset<256> FRemoteEnabled;
+    std::unique_ptr<TIpTls> FTls;
+    bool FTlsStarted = false;       // the handshake has begun
+    bool FTlsDefersConnect = false; // skConnect waits for the handshake
+    bool FTlsHeld = false;          // the handshake waits for ReleaseTls
+    bool FTlsClosing = false;       // our close_notify is out; waiting for the server's
+    uint32_t FTlsCloseWait = 0;     // milliseconds waited for it
+    TIpTlsState FTlsSeen = tlsHandshake; // the engine state last reported
+    std::string FTlsWire;           // receive scratch for wire bytes
 };

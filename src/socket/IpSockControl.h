@@ -56,6 +56,9 @@ public:
     // given up, so that the base DoLineReceived can move it.
     void HandOverLine(TSocket Handle, std::string &&Text);
     virtual void DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn);
+    // TLS started on a connected socket has finished its handshake (and the
+    // certificate passed); failures come through DoError.
+    virtual void DoTlsReady(TSocket Handle) {}
     virtual void SocketAccept(TSocket Handle);
     virtual void SocketClose(TSocket Handle);
     virtual void SocketConnect(TSocket Handle);

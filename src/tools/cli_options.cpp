@@ -206,6 +206,23 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
             O.SocksVersion = Name == "--socks4" ? svSocks4 : Name == "--socks4a" ? svSocks4a : svSocks5;
             O.UseSocks = true;
             ++ProxyCount;
+        } else if (Name == "--ssl" || Name == "--ssl-reqd") {
+            if (!NoValue())
+                return false;
+            // Required wins over "if available", whatever the order.
+            if (Name == "--ssl-reqd" || O.Tls != ctRequired)
+                O.Tls = Name == "--ssl" ? ctTry : ctRequired;
+        } else if (Name == "--cacert") {
+            if (!TakeValue(O.CaCert))
+                return false;
+            if (O.CaCert.empty()) {
+                Error = "--cacert needs a file name";
+                return false;
+            }
+        } else if (Name == "-k" || Name == "--insecure") {
+            if (!NoValue())
+                return false;
+            O.Insecure = true;
         } else if (Name == "--proxy-user") {
             std::string V;
             if (!TakeValue(V))
@@ -225,6 +242,10 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
 
     if (ProxyCount > 1) {
         Error = "give only one of --socks4, --socks4a and --socks5";
+        return false;
+    }
+    if ((!O.CaCert.empty() || O.Insecure) && O.Tls == ctNone) {
+        Error = "--cacert and --insecure need --ssl or --ssl-reqd";
         return false;
     }
     if (ProxyUserGiven && !O.UseSocks) {
@@ -356,11 +377,16 @@ std::string CliUsageText()
            "      --socks4a HOST[:PORT]   connect through a SOCKS 4A proxy\n"
            "      --socks5 HOST[:PORT]    connect through a SOCKS 5 proxy\n"
            "      --proxy-user USER:PASSWORD  proxy credentials (SOCKS 4: user code only)\n"
+           "      --ssl                   FTP over TLS (AUTH TLS) when the server offers it\n"
+           "      --ssl-reqd              FTP over TLS, or no login at all\n"
+           "      --cacert FILE           trust the CA certificates in FILE (PEM) instead of\n"
+           "                              the system's\n"
+           "  -k, --insecure              do not verify the server's certificate\n"
            "  -v, --verbose               show every command and reply on standard error\n"
            "                              (the password masked)\n"
            "  -h, --help                  show this text\n"
            "\n"
            "Exit status: 0 success; 1 the server refused (its reply is shown); 2 usage\n"
-           "error; 3 connection or proxy failure; 4 time-out; 5 local file error;\n"
+           "error; 3 connection, proxy or TLS failure; 4 time-out; 5 local file error;\n"
            "128+N stopped by signal N (an unfinished download is removed).\n";
 }

@@ -10,6 +10,9 @@
 
 enum TCliOperation : uint8_t { coNone, coList, coNameList, coGet, coPut, coDelete, coRename, coChmod, coQuote };
 
+// FTP over TLS: off, when the server offers it (--ssl), required (--ssl-reqd).
+enum TCliTls : uint8_t { ctNone, ctTry, ctRequired };
+
 enum TCliMode : uint8_t { cmAppend, cmReplace, cmUnique, cmRestart };
 
 struct TCliOptions
@@ -26,6 +29,10 @@ struct TCliOptions
     uint32_t TimeoutMs = 0;  // 0: none
     bool Verbose = false;
     bool Help = false;
+
+    TCliTls Tls = ctNone;
+    std::string CaCert;      // empty: the system trust store
+    bool Insecure = false;   // no certificate verification
 
     bool UseSocks = false;
     TIpSocksVersion SocksVersion = svSocks5;

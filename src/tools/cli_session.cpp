@@ -259,6 +259,13 @@ void TCliSession::Start()
         Socks->SetPassword(FOptions.SocksPassword);
     }
 
+    FClient.SetTlsMode(FOptions.Tls == ctRequired ? tmRequired : FOptions.Tls == ctTry ? tmExplicit : tmNone);
+    FClient.SetTlsCaFile(FOptions.CaCert);
+    FClient.SetTlsVerify(!FOptions.Insecure);
+    if (FOptions.Tls != ctNone && FOptions.Insecure)
+        WriteErr("Warning: --insecure: the server's certificate is not verified; anyone on the way can read "
+                 "and change this session\n");
+
     if (FOptions.Verbose) {
         std::string Line = "* Connecting to " + FOptions.Host + ":" + std::to_string(FOptions.Port);
         if (FOptions.UseSocks)
@@ -362,6 +369,13 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
 {
     switch (Code) {
     case fscLogin:
+        if (FOptions.Verbose && FPhase == phLogin) {
+            TIpDataSocket *Control = FClient.FindDataSocket(FClient.ControlSocket(), false);
+            if (Control && Control->Tls() && FClient.TlsActive())
+                Trace("* TLS " + Control->Tls()->Version() + ", " + Control->Tls()->Cipher());
+            else if (FOptions.Tls != ctNone)
+                Trace("* Without TLS: the server does not offer it");
+        }
         if (FPhase == phLogin)
             Later([this] { AfterLogin(); });
         break;

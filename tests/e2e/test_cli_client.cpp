@@ -5,6 +5,7 @@
 
 #include "support/RealPeers.h"
 #include "support/ScriptedFtpServer.h"
+#include "support/TestCerts.h"
 #include "support/TestPaths.h"
 
 #include <dirent.h>
@@ -249,6 +250,9 @@ TEST_F(CliBinary, UsageErrorsExitTwoWithOneLine)
         {"--socks5", "proxy:0", Closed, "ls"},
         {"--socks4", "a", "--socks5", "b", Closed, "ls"},
         {"--proxy-user", "u:p", Closed, "ls"},
+        {"--cacert", "/etc/hostname", Closed, "ls"}, // certificate options without TLS
+        {"-k", Closed, "ls"},
+        {"--ssl", "--cacert", "", Closed, "ls"},
         {"--socks5", "127.0.0.1", "--proxy-user", std::string(256, 'u') + ":p", Closed, "ls"},
         // A line end in anything sent to the server would smuggle in a second command.
         {Closed, "rm", "a\r\nDELE b"},
@@ -812,4 +816,52 @@ TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
         EXPECT_FALSE(Wrong.TimedOut) << Describe(Wrong);
         EXPECT_NE(Wrong.Status, 0) << Describe(Wrong);
     }
+}
+
+// FTP over TLS in curl's manner: --ssl-reqd with --cacert, -k, and a
+// certificate that is not trusted (exit 3 with the reason, no login).
+TEST_F(CliBinary, FtpOverTlsWithVsftpd)
+{
+    if (!TVsftpdServer::Available())
+        GTEST_SKIP() << TVsftpdServer::Missing();
+    const TTestCerts &Certs = TTestCerts::Get();
+    ASSERT_TRUE(Certs.Error.empty()) << Certs.Error;
+    TVsftpdServer Srv({.TlsPem = Certs.ServerPem});
+    ASSERT_TRUE(Srv.Start());
+    TTempDir Local("tolvane-cli-local");
+    const uint64_t Sum = MakeRandomFile(Local.File("t.bin"), 3 * 65536 + 5, 21);
+    const std::string User = std::string(TVsftpdServer::User()) + ":" + TVsftpdServer::Password();
+    const std::string Host = Target(Srv.Port());
+
+    TCliRun Put = RunCli({"-v", "--ssl-reqd", "--cacert", Certs.CaFile, "-u", User, Host, "put", Local.File("t.bin")});
+    ASSERT_EQ(Put.Status, 0) << Describe(Put) << Srv.Log();
+    EXPECT_EQ(FileChecksum(Srv.Root() + "/t.bin"), Sum);
+    EXPECT_NE(Put.Err.find("> AUTH TLS"), std::string::npos) << Describe(Put);
+    EXPECT_NE(Put.Err.find("* TLS TLSv1."), std::string::npos) << Describe(Put);
+    EXPECT_NE(Put.Err.find("> PROT P"), std::string::npos) << Describe(Put);
+    TCliRun Get = RunCli({"--ssl", "--cacert", Certs.CaFile, "--active", "-u", User, Host, "get", "t.bin",
+                          Local.File("back.bin")});
+    ASSERT_EQ(Get.Status, 0) << Describe(Get) << Srv.Log();
+    EXPECT_EQ(FileChecksum(Local.File("back.bin")), Sum);
+
+    TCliRun Untrusted = RunCli({"--ssl-reqd", "--cacert", Certs.OtherCaFile, "-u", User, Host, "ls"});
+    EXPECT_EQ(Untrusted.Status, 3) << Describe(Untrusted);
+    EXPECT_EQ(Untrusted.Err, "tolvane-cli: certificate verify failed: unable to get local issuer certificate\n");
+    EXPECT_TRUE(Untrusted.Out.empty());
+
+    TCliRun Insecure = RunCli({"--ssl-reqd", "-k", "-u", User, Host, "ls"});
+    EXPECT_EQ(Insecure.Status, 0) << Describe(Insecure);
+    EXPECT_NE(Insecure.Err.find("--insecure"), std::string::npos) << Describe(Insecure);
+    EXPECT_FALSE(ListedEntry(Insecure.Out, "t.bin").empty()) << Insecure.Out;
+}
+
+TEST_F(CliBinary, RequiredTlsAgainstAPlainServerExitsThreeBeforeTheLogin)
+{
+    TScriptedFtpServer Srv;
+    Srv.Send("220 plain").Expect("AUTH TLS").Send("502 Command not implemented").ExpectClosed();
+    TCliRun Run = RunCli({"--ssl-reqd", "-u", "bob:secret", Target(Srv.Port()), "ls"}, {.TimeoutMs = 10000});
+    EXPECT_EQ(Run.Status, 3) << Describe(Run);
+    EXPECT_EQ(Run.Err, "tolvane-cli: Server does not support TLS\n");
+    ASSERT_TRUE(Srv.WaitDone());
+    EXPECT_EQ(Srv.Received(), (std::vector<std::string>{"AUTH TLS"}));
 }

@@ -22,12 +22,18 @@
 class TServer
 {
 public:
-    explicit TServer(const std::string &Kind, TPyFtpdOptions Options = {}) : FKind(Kind)
+    // TlsPem (key and certificate) makes it an FTP-over-TLS server.
+    explicit TServer(const std::string &Kind, TPyFtpdOptions Options = {}, const std::string &TlsPem = {})
+        : FKind(Kind)
     {
-        if (Kind == "pyftpd")
+        if (Kind == "pyftpd") {
+            Options.TlsPem = TlsPem;
             FPy = std::make_unique<TPyFtpdServer>(Options);
-        else
-            FVs = std::make_unique<TVsftpdServer>();
+        } else {
+            TVsftpdOptions Vs;
+            Vs.TlsPem = TlsPem;
+            FVs = std::make_unique<TVsftpdServer>(Vs);
+        }
     }
     static bool Available(const std::string &Kind)
     {

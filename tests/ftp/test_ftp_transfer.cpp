@@ -548,6 +548,26 @@ TEST_F(TTransferTest, ADownloadCutShortIsNeverACompletionAndKeepsTheOriginal)
     }
 }
 
+TEST_F(TTransferTest, ASizeAnnouncedAfterTheDataClosedStillCountsAgainstWhatArrived)
+{
+    // The data connection ends before the 150 that announces the size has
+    // been read: the short file must still fail when the 226 completes it.
+    const std::string Local = Dir.File("keep.bin");
+    ASSERT_TRUE(WriteFile(Local, "precious"));
+    ScriptLogin(Peer).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("RETR f").AcceptData()
+        .SendData(std::string(999, 'x')).CloseData().Pause(300)
+        .Send("150 Opening BINARY mode data connection for f (1000 bytes).").Send("226 ok");
+    ASSERT_TRUE(LoginTo(R, Peer));
+    R.Events.clear();
+    ASSERT_TRUE(R.Client.Retrieve("f", Local, rmReplace, 0));
+    ASSERT_EVENTUALLY(R.Has("sockerror 8102"), 5000) << R.Joined();
+    RunFor(200);
+    EXPECT_FALSE(R.Has("fscTransferOK")) << R.Joined();
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+    EXPECT_EQ(ReadFile(Local), "precious");
+    EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"keep.bin"});
+}
+
 TEST_F(TTransferTest, TheFinalReplyAndTheDataCloseCompleteInEitherOrder)
 {
     const std::string Data = RandomBytes(40000, 22);

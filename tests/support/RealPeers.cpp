@@ -222,9 +222,16 @@ import json, logging, os, stat, sys, time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler
+Base = FTPHandler
 from pyftpdlib.servers import FTPServer
 
 cfg = json.load(open(sys.argv[1]))
+if cfg["tls_pem"]:
+    from pyftpdlib.handlers import TLS_FTPHandler
+    Base = TLS_FTPHandler
+    Base.certfile = cfg["tls_pem"]
+    Base.tls_control_required = True
+    Base.tls_data_required = True
 logging.basicConfig(filename=cfg["log"], level=logging.DEBUG,
                     format="%(asctime)s %(message)s")
 
@@ -252,12 +259,12 @@ class WindowsFS(AbstractedFS):
             yield line.encode("utf8", self.cmd_channel.unicode_errors)
 
 
-class Handler(FTPHandler):
+class Handler(Base):
     def ftp_SYST(self, line):
         if cfg["windows"]:
             self.respond("215 Windows_NT")
         else:
-            FTPHandler.ftp_SYST(self, line)
+            Base.ftp_SYST(self, line)
 
 
 Handler.authorizer = auth
@@ -310,7 +317,8 @@ testing::AssertionResult TPyFtpdServer::Prepare(std::vector<std::string> &argv, 
         << ", \"perm\": " << JsonString(FOptions.Perm) << ", \"anonymous\": " << (FOptions.Anonymous ? "true" : "false")
         << ", \"windows\": " << (FOptions.WindowsStyle ? "true" : "false") << ", \"port\": " << FPort
         << ", \"pasv_min\": " << FPasvMin << ", \"pasv_max\": " << PassiveMax()
-        << ", \"auth_delay\": " << FOptions.AuthFailedDelayMs / 1000.0 << "}\n";
+        << ", \"auth_delay\": " << FOptions.AuthFailedDelayMs / 1000.0
+        << ", \"tls_pem\": " << JsonString(FOptions.TlsPem) << "}\n";
     if (!WriteFile(FDir.File("config.json"), cfg.str()) || !WriteFile(FDir.File("server.py"), kPyFtpdScript))
         return testing::AssertionFailure() << "pyftpd: cannot write its config into " << WorkDir();
     if (FOptions.RunAsTestAccount) {
@@ -379,6 +387,9 @@ testing::AssertionResult TVsftpdServer::Prepare(std::vector<std::string> &argv, 
       << "port_enable=YES\nconnect_from_port_20=NO\n"
       << "isolate=NO\nisolate_network=NO\nseccomp_sandbox=NO\n"
       << "xferlog_enable=YES\nvsftpd_log_file=" << LogPath() << "\nlog_ftp_protocol=YES\nsyslog_enable=NO\n";
+    if (!FOptions.TlsPem.empty())
+        c << "ssl_enable=YES\nrsa_cert_file=" << FOptions.TlsPem << "\nrsa_private_key_file=" << FOptions.TlsPem
+          << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n";
     std::string conf = FDir.File("vsftpd.conf");
     if (!WriteFile(conf, c.str()))
         return testing::AssertionFailure() << "vsftpd: cannot write " << conf;

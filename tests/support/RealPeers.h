@@ -76,6 +76,7 @@ struct TPyFtpdOptions
     bool RunAsTestAccount = false;   // run as TTestAccount (needs root)
     int PassivePorts = 16;           // size of the passive range
     int AuthFailedDelayMs = 3000;    // pyftpdlib's delay before "530" on a bad password
+    std::string TlsPem = {};         // key + certificate: FTP over TLS, required for login and data
 };
 
 class TPyFtpdServer : public TRealPeer
@@ -104,6 +105,7 @@ private:
 struct TVsftpdOptions
 {
     int PassivePorts = 16;
+    std::string TlsPem = {};  // key + certificate: FTP over TLS, required for login and data
 };
 
 class TVsftpdServer : public TRealPeer

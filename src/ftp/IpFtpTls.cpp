@@ -1,0 +1,150 @@
+// FTP over TLS in the client (explicit mode): "AUTH TLS" after the
+// greeting, the handshake and the certificate check before any credential
+// goes out, "PBSZ 0" and "PROT P" after the login, and TLS on every data
+// connection, resuming the control connection's session.
+
+#include "ftp/IpFtpClient.h"
+
+#include <cctype>
+
+#include "base/IpDebugLog.h"
+
+void TIpCustomFtpClient::PrepareTls()
+{
+    FTlsStage = tsOff;
+    FTlsLoginReply.clear();
+    FTlsContext.reset();
+    // Made before anything is sent: a CA file that cannot be read is the
+    // caller's error, raised here, not a login that silently trusts less.
+    if (FTlsMode != tmNone)
+        FTlsContext = std::make_shared<TIpTlsContext>(FTlsCaFile, FTlsVerify);
+}
+
+std::string TIpCustomFtpClient::TlsHostName() const
+{
+    // The certificate names the host the user asked for, without the port.
+    std::string Name = FHost;
+    const std::size_t Colon = Name.rfind(':');
+    if (Colon != std::string::npos && Colon + 1 < Name.size()) {
+        bool Digits = true;
+        for (std::size_t I = Colon + 1; I < Name.size(); ++I)
+            Digits = Digits && std::isdigit(static_cast<unsigned char>(Name[I]));
+        if (Digits)
+            Name.resize(Colon);
+    }
+    return Name;
+}
+
+void TIpCustomFtpClient::FailLogin(int Code, const std::string &Text)
+{
+    FTlsStage = tsOff;
+    FTlsLoginReply.clear();
+    if (TIpDebugLog *Log = DebugLog())
+        Log->AddText(Text);
+    // In the login state this ends the connection and reports a login error.
+    DoError(FControlSocket, Code, Text);
+}
+
+void TIpCustomFtpClient::StartDataTls(TSocket Handle)
+{
+    if (FTlsStage != tsProtected || !FTlsContext)
+        return;
+    // The handshake waits for the server's 125/150: a server may take
+    // anything on a data connection that comes before the transfer
+    // command as a broken connection (pyftpdlib in active mode does).
+    if (TIpDataSocket *Socket = FindDataSocket(Handle, false))
+        Socket->StartTls(std::make_unique<TIpTls>(FTlsContext, TlsHostName(), FTlsContext->LatestSession()),
+                         !FDataTlsGo);
+}
+
+void TIpCustomFtpClient::DoTlsReady(TSocket Handle)
+{
+    if (Handle != FControlSocket || FTlsStage != tsHandshake)
+        return;
+    FTlsStage = tsSecured;
+    if (FUserName.empty()) {
+        // Logged in without "USER ": protect the data connections first.
+        FTlsStage = tsPbsz;
+        SendCommand("PBSZ 0");
+        return;
+    }
+    AfterGreeting();
+}
+
+bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
+{
+    if (FTlsMode == tmNone || !FTlsContext)
+        return false;
+    switch (FTlsStage) {
+    case tsOff:
+        if (Code != 220 || FFtpState != stLogin)
+            return false;
+        FTlsStage = tsAuth;
+        SendCommand("AUTH TLS");
+        return true;
+    case tsAuth:
+        if (Code == 234) {
+            FTlsStage = tsHandshake;
+            TIpDataSocket *Socket = FindDataSocket(FControlSocket, true);
+            // Bytes behind the 234 came before the handshake: a man in the
+            // middle could have put them there to be taken for the server's
+            // replies after it.
+            if (Socket->StartTls(std::make_unique<TIpTls>(FTlsContext, TlsHostName(), nullptr)) > 0)
+                FailLogin(IpTlsErrorCode, "Server sent plain text after AUTH TLS");
+            return true;
+        }
+        if (FTlsMode == tmRequired) {
+            FailLogin(Code, "Server does not support TLS");
+            return true;
+        }
+        WriteEventLog("Server does not support TLS, going on without it: " + Text);
+        FTlsStage = tsOff;
+        FTlsContext.reset();
+        AfterGreeting();
+        return true;
+    case tsHandshake:
+        // Every reply now must come through TLS; one that arrives before the
+        // handshake has ended was sent in the clear.
+        FailLogin(IpTlsErrorCode, "Server sent plain text after AUTH TLS");
+        return true;
+    case tsSecured:
+        if (Code != 230)
+            return false;
+        FTlsLoginReply = Text;
+        FTlsStage = tsPbsz;
+        SendCommand("PBSZ 0");
+        return true;
+    case tsPbsz:
+    case tsProt:
+        if (Code / 100 != 2) {
+            // Without protected data connections files would travel in the clear.
+            FailLogin(Code, "Server refused protected data connections: " + Text);
+            return true;
+        }
+        if (FTlsStage == tsPbsz) {
+            FTlsStage = tsProt;
+            SendCommand("PROT P");
+            return true;
+        }
+        FTlsStage = tsProtected;
+        {
+            std::string Login;
+            Login.swap(FTlsLoginReply);
+            if (Login.empty())
+                AfterGreeting();
+            else
+                ProcessReply(Login, 230);
+        }
+        return true;
+    case tsProtected:
+        // A server that skips the 1xx and answers at once must not leave the
+        // data connection waiting for a go-ahead that never comes.
+        if (Code == 125 || Code == 150 || Code == 226 || Code == 250) {
+            FDataTlsGo = true;
+            if (TIpDataSocket *Socket = FindDataSocket(FDataSocket, false))
+                Socket->ReleaseTls();
+        }
+        return false;
+    }
+    return false;
+}
