@@ -19,6 +19,8 @@
 #include <QTest>
 
 #include "app/CircularProgress.h"
+#include "base/IpDebugLog.h"
+#include "base/IpEventLog.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app_fixture.h"
@@ -123,6 +125,10 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     EXPECT_EQ(C->IdleTimeout(), 0u);
     EXPECT_EQ(C->DirectoryTree(), Window->IpFtpDirectoryTree1());
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->FtpClient(), C);
+    EXPECT_EQ(C->DebugLog()->FileName(), "ftplog.txt");
+    EXPECT_FALSE(C->DebugLog()->Enabled());
+    EXPECT_EQ(C->EventLog()->FileName(), "event.log");
+    EXPECT_FALSE(C->EventLog()->Enabled());
     EXPECT_EQ(C->SocksServer()->Port(), 1080);
     EXPECT_EQ(C->SocksServer()->SocksVersion(), svSocks4);
 
