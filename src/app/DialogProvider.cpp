@@ -1,0 +1,61 @@
+#include "app/DialogProvider.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+class TQtDialogProvider : public TDialogProvider
+{
+public:
+    void ShowMessage(QWidget *Parent, const QString &Text) override
+    {
+        QMessageBox Box(QMessageBox::NoIcon, QStringLiteral("Tolvane FTP Uploader"), Text, QMessageBox::Ok, Parent);
+        Box.setTextFormat(Qt::PlainText);
+        Box.exec();
+    }
+
+    TDialogAnswer WarningYesNo(QWidget *Parent, const QString &Title, const QString &Text) override
+    {
+        QMessageBox Box(QMessageBox::Warning, Title, Text, QMessageBox::NoButton, Parent);
+        Box.setTextFormat(Qt::PlainText);
+        QAbstractButton *Yes = Box.addButton(QObject::tr("&Yes"), QMessageBox::YesRole);
+        QAbstractButton *No = Box.addButton(QObject::tr("&No"), QMessageBox::NoRole);
+        Box.setEscapeButton(static_cast<QAbstractButton *>(nullptr));
+        Box.exec();
+        if (Box.clickedButton() == Yes)
+            return daYes;
+        if (Box.clickedButton() == No)
+            return daNo;
+        return daNone;
+    }
+
+    bool InputText(QWidget *Parent, const QString &Title, const QString &Prompt, QString &Value) override
+    {
+        bool Ok = false;
+        const QString Text = QInputDialog::getText(Parent, Title, Prompt, QLineEdit::Normal, Value, &Ok);
+        if (Ok)
+            Value = Text;
+        return Ok;
+    }
+
+    QString OpenFile(QWidget *Parent) override { return QFileDialog::getOpenFileName(Parent); }
+
+    QString PickFolder(QWidget *Parent) override
+    {
+        return QFileDialog::getExistingDirectory(Parent, QString(), QDir::homePath());
+    }
+};
+
+TQtDialogProvider StandardDialogs;
+TDialogProvider *Current = nullptr;
+
+} // namespace
+
+TDialogProvider &Dialogs() { return Current ? *Current : StandardDialogs; }
+
+void SetDialogProvider(TDialogProvider *Provider) { Current = Provider; }

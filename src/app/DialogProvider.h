@@ -1,0 +1,30 @@
+#pragma once
+// Every dialog and message box of the program goes through one provider, so
+// that tests can answer them; the program uses Qt's standard dialogs.
+
+#include <QString>
+
+class QWidget;
+
+enum TDialogAnswer { daNone, daYes, daNo };
+
+class TDialogProvider
+{
+public:
+    virtual ~TDialogProvider() = default;
+    // A plain message box with an OK button.
+    virtual void ShowMessage(QWidget *Parent, const QString &Text) = 0;
+    // The warning box with Yes and No; daNone when it was closed unanswered.
+    virtual TDialogAnswer WarningYesNo(QWidget *Parent, const QString &Title, const QString &Text) = 0;
+    // The input box with OK and Cancel; false when cancelled.
+    virtual bool InputText(QWidget *Parent, const QString &Title, const QString &Prompt, QString &Value) = 0;
+    // The file to upload; empty when cancelled.
+    virtual QString OpenFile(QWidget *Parent) = 0;
+    // The download folder; empty when cancelled.
+    virtual QString PickFolder(QWidget *Parent) = 0;
+};
+
+// The provider in use (Qt's standard dialogs unless a test installed another).
+TDialogProvider &Dialogs();
+// Installs Provider (not owned); nullptr restores the standard dialogs.
+void SetDialogProvider(TDialogProvider *Provider);

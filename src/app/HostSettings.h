@@ -1,0 +1,41 @@
+#pragma once
+// The settings file "host.ini": the last connection's host, user name,
+// password and default upload folder in section "TolvaneFtp". Other sections
+// and keys of the file are kept when it is written.
+
+#include <stdexcept>
+#include <string>
+
+struct THostSettings
+{
+    std::string Host;
+    std::string Username;
+    std::string Password;
+    std::string Default;
+};
+
+// Raised when the settings cannot be written; the message is
+// "Unable to write to <full path>".
+class EHostSettingsError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where "host.ini" lives: beside the executable when that folder is
+// writable, otherwise $XDG_CONFIG_HOME/tolvane-ftp/ (default
+// ~/.config/tolvane-ftp/), which is what an installed program uses.
+std::string HostIniPath();
+// The same rule for a given executable folder and environment values.
+std::string HostIniPathFor(const std::string &ExeDir, const std::string &XdgConfigHome,
+                           const std::string &Home);
+
+// Reads the four keys; an absent file, section or key reads as empty, and a
+// file that is not a settings file at all (binary, huge) reads as empty.
+THostSettings ReadHostSettings(const std::string &Path);
+
+// Writes all four keys in the order Host, Username, Password, Default. The
+// file is replaced as a whole and readable by its owner only (it holds a
+// password); a missing configuration folder is created. Throws
+// EHostSettingsError when the file cannot be written.
+void WriteHostSettings(const std::string &Path, const THostSettings &Settings);

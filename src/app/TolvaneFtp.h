@@ -1,0 +1,226 @@
+#pragma once
+// The main window: connection bar, upload summary, the buttons on the right
+// and three pages (remote folders and files, options, server log). It owns
+// the FTP client and the folder tree, turns presses, menu commands and
+// timer ticks into client calls and the client's events into captions,
+// lists and log lines.
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/FilePermission.h"
+#include "ftp/IpFtpClient.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QMimeData;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QTreeWidgetItem;
+class TCircularProgress;
+class TFileListModel;
+class TIpFtpDirectoryTree;
+
+class TTolvaneFtp : public QWidget, public TFilePermissionHost
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *AppCaption = "Tolvane FTP Uploader";
+
+    enum TPendingAction : uint8_t { paNone, paDownload };
+
+    // SettingsPath: where "host.ini" lives. Arguments: the command line
+    // without the program name.
+    TTolvaneFtp(const std::string &SettingsPath, const QStringList &Arguments, QWidget *Parent = nullptr);
+    ~TTolvaneFtp() override;
+
+    TIpFtpClient *IpFtpClient() const { return FClient.get(); }
+    TIpFtpDirectoryTree *IpFtpDirectoryTree1() const { return FTree; }
+    TFileListModel *FileListModel() const { return FFiles; }
+    TPendingAction PendingAction() const { return FPendingAction; }
+    const std::string &SettingsPath() const { return FSettingsPath; }
+
+    // --- settings and connection
+    void FormCreate();
+    void WriteSettings();
+    void sBitBtn5Click();
+    void sBitBtn2Click();
+    void ConnectBtnClick();
+    void IpFtpClientFtpReply(TObject *Sender, int ReplyCode, const std::string &Reply);
+    void IpFtpClientFtpStatus(TObject *Sender, TIpFtpStatusCode StatusCode, const std::string &Info);
+    void IpFtpClientError(TObject *Sender, TSocket Socket, int ErrCode, const std::string &ErrStr);
+
+    // --- folder tree and file list
+    void IpFtpDirectoryTree1Change(TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node);
+    void IpFtpDirectoryTree1Changed(TIpFtpDirectoryTree *Sender);
+
+    // --- show, close, navigate
+    void FormShow();
+    void FormClose();
+    void sBitBtn3Click();
+
+    // --- upload and download
+    void sButton2Click();
+    void sBitBtn1Click();
+    void TimerTimer();
+    void DoUpClick();
+    void Timer1Timer();
+    void Downloadfile1Click();
+    void DownloadNextSelected();
+    // Takes Path as the file to upload and uploads it into the current
+    // remote folder (a file dropped on the file list).
+    void UploadDroppedFile(const std::string &Path);
+
+    // --- remote file operations
+    void lbxFilesClick();
+    void lbxFilesMouseDown();
+    void Refresh1Click();
+    void Delete2Click();
+    void Rename2Click();
+    void Permissions1Click();
+    void Timer2Timer();
+
+    // --- TFilePermissionHost
+    const TIpFtpFileInfo *SelectedEntry() const override;
+    std::string RemoteFolderPath() const override { return FRemoteFolder; }
+    void SendFtpCommand(const std::string &Line) override;
+    void ChangeDir(const std::string &Path) override;
+    void RepaintNow() override;
+
+    // The first regular file among dropped URLs; empty when there is none.
+    static std::string FirstRegularFile(const QList<QUrl> &Urls);
+    // What a drop does: on the file list the file is uploaded at once,
+    // anywhere else it becomes the file to upload. False (and nothing done)
+    // when the drop holds no regular file.
+    bool DropOnList(const QMimeData *Data);
+    bool DropOnWindow(const QMimeData *Data);
+    // Drags and drops on the file list (and nothing else) pass here.
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    void closeEvent(QCloseEvent *Event) override;
+    void dragEnterEvent(QDragEnterEvent *Event) override;
+    void dragMoveEvent(QDragMoveEvent *Event) override;
+    void dropEvent(QDropEvent *Event) override;
+
+private:
+    void CreateWidgets();
+    void CreateActions();
+    void CreateLayout();
+    void CreateAccessibility();
+    void BindClient();
+    void BindWidgets();
+
+    // Runs a handler so that an exception ends up in the application's
+    // handler instead of crossing the event loop.
+    void Guarded(const std::function<void()> &Handler);
+
+    // The window's folder changes (refreshes, navigation) go through here.
+    bool AskFolder(const std::string &Path);
+    void SetRemoteFolder(const std::string &Bytes);
+    void SetFileLabel(const std::string &Path);
+    std::string FileLabelText() const { return FFileLabel; }
+    void SetBusyCursor(bool Busy);
+    void EnableFileMenu(bool Enabled);
+    int SelectedRow() const;
+    void ClearSelection();
+    TIpFtpStoreMode SendMode() const;
+    int64_t RestartOffset() const;
+    void SetProgressMaximum(int64_t Maximum);
+    void ApplyTransferTimeout();
+    void UnattendedUploadTick();
+    void UnattendedUploadFailed(const QString &Why);
+    void AppendReply(const std::string &Reply);
+
+    std::string FSettingsPath;
+    QStringList FArguments;
+    std::unique_ptr<TIpFtpClient> FClient;
+    TPendingAction FPendingAction = paNone;
+    std::string FRemoteFolder{"/"}; // the bytes behind the RemoteFolder label
+    std::string FFileLabel;    // the local path behind the FileLabel label
+    bool FShown = false;
+    bool FBusyCursor = false;
+    // The unattended upload waits for the automatic login.
+    QElapsedTimer FSinceShown;
+    bool FUnattendedWaiting = false;
+    std::string FLoginTrouble; // why the last login did not get through
+    // What the last data connection carried. A listing's own 226 must not
+    // ask for the folder again, or the window would list it forever.
+    enum TLastTransfer : uint8_t { ltNone, ltListing, ltUpload, ltDownload };
+    TLastTransfer FLastTransfer = ltNone;
+    // A listing is over only when the server has confirmed it too: its
+    // final reply can come after the client reports the listing and is
+    // idle, and a transfer started in between would take that reply for
+    // its own.
+    bool FListingReplyPending = false;
+    // The same for an upload: no command may reach the server before it
+    // has confirmed the file (some servers drop an upload when one does).
+    bool FUploadReplyPending = false;
+    int FTimer1Tries = 0;
+
+    // Connection bar
+    QGroupBox *FConnectionBar = nullptr;
+    QLineEdit *edtURL = nullptr;
+    QLineEdit *edtUserName = nullptr;
+    QLineEdit *edtPassword = nullptr;
+    QCheckBox *chkPassive = nullptr;
+    QPushButton *sBitBtn5 = nullptr;
+    // Upload summary
+    QLabel *FileLabel = nullptr;
+    QLabel *RemoteFolder = nullptr;
+    TCircularProgress *Progress1 = nullptr;
+    // Buttons on the right
+    QPushButton *ConnectBtn = nullptr;
+    QPushButton *sButton2 = nullptr;
+    QPushButton *sBitBtn1 = nullptr;
+    QPushButton *sBitBtn2 = nullptr;
+    // Pages
+    QTabWidget *PageControl = nullptr;
+    TIpFtpDirectoryTree *FTree = nullptr;
+    QListView *lbxFiles = nullptr;
+    TFileListModel *FFiles = nullptr;
+    QLineEdit *DefRemote = nullptr;
+    QPushButton *sBitBtn4 = nullptr;
+    QPushButton *sBitBtn3 = nullptr;
+    QPushButton *DoUp = nullptr;
+    QGroupBox *rgDirStyle = nullptr;
+    QButtonGroup *FDirStyleGroup = nullptr;
+    QGroupBox *SendMode1 = nullptr;
+    QButtonGroup *FSendModeGroup = nullptr;
+    QGroupBox *FileType1 = nullptr;
+    QButtonGroup *FFileTypeGroup = nullptr;
+    QLineEdit *edtRestartAt = nullptr;
+    QLineEdit *TimeoutEdit = nullptr;
+    QPlainTextEdit *ReplyMemo = nullptr;
+    // Popup menu of the file list
+    QMenu *RemotePopupMenu = nullptr;
+    QAction *Downloadfile1 = nullptr;
+    QAction *Refresh1 = nullptr;
+    QAction *Delete2 = nullptr;
+    QAction *Rename2 = nullptr;
+    QAction *Permissions1 = nullptr;
+    // Timers
+    QTimer *Timer = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QTimer *FRetryTimer = nullptr;
+};
+
+// The main window, set when it is created.
+extern TTolvaneFtp *TolvaneFtp;

@@ -1,0 +1,366 @@
+// Uploads, downloads, drops, and the file list's operations (refresh,
+// delete, rename, permissions) with their delayed refresh.
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QButtonGroup>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/AppRules.h"
+#include "app/CircularProgress.h"
+#include "app/DialogProvider.h"
+#include "app/FileListModel.h"
+#include "app/FtpDirectoryTree.h"
+#include "app/TolvaneFtp.h"
+
+namespace {
+
+// How long the unattended upload waits for the automatic login.
+constexpr qint64 UnattendedWaitMs = 30000;
+
+std::string LocalName(const QString &Path) { return QFile::encodeName(Path).toStdString(); }
+
+} // namespace
+
+// ---------------------------------------------------------------- helpers
+
+int TTolvaneFtp::SelectedRow() const
+{
+    const QModelIndexList Rows = lbxFiles->selectionModel()->selectedRows();
+    return Rows.isEmpty() ? -1 : Rows.first().row();
+}
+
+const TIpFtpFileInfo *TTolvaneFtp::SelectedEntry() const { return FFiles->Entry(SelectedRow()); }
+
+void TTolvaneFtp::ClearSelection() { lbxFiles->selectionModel()->clearSelection(); }
+
+TIpFtpStoreMode TTolvaneFtp::SendMode() const
+{
+    const int Id = FSendModeGroup->checkedId();
+    return static_cast<TIpFtpStoreMode>(Id < 0 ? 1 : Id);
+}
+
+int64_t TTolvaneFtp::RestartOffset() const { return ParseRestartOffset(edtRestartAt->text().toStdString()); }
+
+void TTolvaneFtp::SetProgressMaximum(int64_t Maximum)
+{
+    // Kept whole: the indicator scales 64-bit sizes itself.
+    Progress1->SetMaximum(Maximum);
+    Progress1->SetPosition(0);
+}
+
+void TTolvaneFtp::EnableFileMenu(bool Enabled)
+{
+    for (QAction *A : {Permissions1, Downloadfile1, Delete2, Rename2})
+        A->setEnabled(Enabled);
+    Refresh1->setEnabled(true);
+}
+
+// ---------------------------------------------------------------- upload
+
+void TTolvaneFtp::sButton2Click()
+{
+    const QString Chosen = Dialogs().OpenFile(this);
+    if (Chosen.isEmpty())
+        return;
+    SetFileLabel(LocalName(Chosen));
+    SetProgressMaximum(LocalFileSize(FFileLabel));
+}
+
+void TTolvaneFtp::sBitBtn1Click()
+{
+    if (FFileLabel.size() < 2) {
+        sButton2Click();
+        return;
+    }
+    SetProgressMaximum(LocalFileSize(FFileLabel));
+    const std::string RemoteName = RemoteNameOfLocalPath(FFileLabel);
+    if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset())) {
+        FLastTransfer = ltUpload;
+        FUploadReplyPending = true;
+        AskFolder(FRemoteFolder);
+    }
+}
+
+void TTolvaneFtp::UploadDroppedFile(const std::string &Path)
+{
+    SetFileLabel(Path);
+    sBitBtn1Click();
+}
+
+void TTolvaneFtp::TimerTimer()
+{
+    Timer->stop();
+    if (FFileLabel.size() < 2) {
+        sButton2Click();
+        Timer1->start();
+        return;
+    }
+    // The automatic login may still be on its way: wait for it rather than
+    // dropping the file.
+    FUnattendedWaiting = true;
+    UnattendedUploadTick();
+}
+
+void TTolvaneFtp::UnattendedUploadTick()
+{
+    if (!FUnattendedWaiting) {
+        FRetryTimer->stop();
+        return;
+    }
+    // Idle means the last listing is wholly finished too: the client is
+    // ready before the status and the server's reply that end a listing
+    // have been delivered, and either would end a transfer started in
+    // between.
+    const bool Ready = FClient->LoggedIn() && FClient->FtpState() == stReady && !FClient->TransferStream() &&
+                       FClient->DataSocket() == INVALID_SOCKET && !FListingReplyPending;
+    if (Ready) {
+        FUnattendedWaiting = false;
+        FRetryTimer->stop();
+        DoUpClick();
+        Timer1->start();
+        return;
+    }
+    // A refused login (530) leaves the connection open on most servers:
+    // waiting on would only delay the news.
+    if ((FClient->FtpState() == stClosed && !FClient->Connected()) || !FLoginTrouble.empty()) {
+        FUnattendedWaiting = false;
+        FRetryTimer->stop();
+        UnattendedUploadFailed(FLoginTrouble.empty() ? tr("there is no connection to the server.")
+                                                     : tr("the server did not let us in: %1")
+                                                           .arg(DisplayName(FLoginTrouble).trimmed()));
+        return;
+    }
+    if (FSinceShown.isValid() && FSinceShown.elapsed() >= UnattendedWaitMs) {
+        FUnattendedWaiting = false;
+        FRetryTimer->stop();
+        UnattendedUploadFailed(tr("the login did not finish within 30 seconds."));
+        return;
+    }
+    if (!FRetryTimer->isActive())
+        FRetryTimer->start();
+}
+
+void TTolvaneFtp::UnattendedUploadFailed(const QString &Why)
+{
+    Dialogs().ShowMessage(this, tr("The file %1 was not uploaded: %2").arg(DisplayName(FFileLabel), Why));
+}
+
+void TTolvaneFtp::DoUpClick()
+{
+    if (FFileLabel.size() < 2) {
+        sButton2Click();
+        return;
+    }
+    SetProgressMaximum(LocalFileSize(FFileLabel));
+    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), RemoteNameOfLocalPath(FFileLabel));
+    if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
+        FLastTransfer = ltUpload;
+        FUploadReplyPending = true;
+        AskFolder(FRemoteFolder);
+    }
+}
+
+void TTolvaneFtp::Timer1Timer()
+{
+    // A client still busy with the upload or its refresh drops the change;
+    // ask again on the next tick, for a while, so the browser does end up
+    // in the default folder.
+    constexpr int MaxTries = 15;
+    if (AskFolder(DefRemote->text().toStdString()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
+        Timer1->stop();
+        FTimer1Tries = 0;
+    }
+}
+
+// ---------------------------------------------------------------- download
+
+void TTolvaneFtp::Downloadfile1Click()
+{
+    if (SelectedRow() < 0)
+        return;
+    FPendingAction = paDownload;
+    DownloadNextSelected();
+}
+
+void TTolvaneFtp::DownloadNextSelected()
+{
+    const int Row = SelectedRow();
+    const TIpFtpFileInfo *Entry = FFiles->Entry(Row);
+    if (!Entry) {
+        FPendingAction = paNone;
+        return;
+    }
+    const std::string Name = Entry->FileName;
+    if (!IsSafeLocalName(Name)) {
+        // A hostile listing must not choose where a file lands: skip the
+        // entry as if it had been downloaded, and go on.
+        Dialogs().ShowMessage(this, tr("The file \"%1\" was not downloaded: its name cannot be used as a local file name.")
+                                        .arg(DisplayName(Name)));
+        ClearSelection();
+        DownloadNextSelected();
+        return;
+    }
+    const QString Target = Dialogs().PickFolder(this);
+    if (Target.isEmpty())
+        return; // stays selected; the next completed transfer asks again
+    SetProgressMaximum(Entry->Size);
+    try {
+        if (FClient->Retrieve(Name, JoinLocalPath(LocalName(Target), Name), static_cast<TIpFtpRetrieveMode>(SendMode()),
+                              RestartOffset()))
+            FLastTransfer = ltDownload;
+    } catch (...) {
+        // Nothing started, so no completion will continue the chain.
+        FPendingAction = paNone;
+        throw;
+    }
+    ClearSelection();
+}
+
+// ---------------------------------------------------------------- drops
+
+std::string TTolvaneFtp::FirstRegularFile(const QList<QUrl> &Urls)
+{
+    for (const QUrl &Url : Urls) {
+        if (!Url.isLocalFile())
+            continue;
+        const std::string Path = LocalName(Url.toLocalFile());
+        if (IsRegularFile(Path))
+            return Path;
+    }
+    return std::string();
+}
+
+void TTolvaneFtp::dragEnterEvent(QDragEnterEvent *Event)
+{
+    if (Event->mimeData()->hasUrls() && !FirstRegularFile(Event->mimeData()->urls()).empty())
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
+}
+
+void TTolvaneFtp::dragMoveEvent(QDragMoveEvent *Event)
+{
+    if (Event->mimeData()->hasUrls() && !FirstRegularFile(Event->mimeData()->urls()).empty())
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
+}
+
+bool TTolvaneFtp::DropOnWindow(const QMimeData *Data)
+{
+    const std::string Path = Data && Data->hasUrls() ? FirstRegularFile(Data->urls()) : std::string();
+    if (Path.empty())
+        return false;
+    Guarded([&] { SetFileLabel(Path); });
+    return true;
+}
+
+bool TTolvaneFtp::DropOnList(const QMimeData *Data)
+{
+    const std::string Path = Data && Data->hasUrls() ? FirstRegularFile(Data->urls()) : std::string();
+    if (Path.empty())
+        return false;
+    Guarded([&] { UploadDroppedFile(Path); });
+    return true;
+}
+
+void TTolvaneFtp::dropEvent(QDropEvent *Event)
+{
+    if (DropOnWindow(Event->mimeData()))
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
+}
+
+bool TTolvaneFtp::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (Watched != lbxFiles->viewport())
+        return QWidget::eventFilter(Watched, Event);
+    switch (Event->type()) {
+    case QEvent::MouseButtonRelease:
+        // Any button, on a row or beside the rows: the press before it has
+        // already set the selection the menu follows.
+        Guarded([this] { lbxFilesMouseDown(); });
+        return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *Drag = static_cast<QDragMoveEvent *>(Event);
+        if (Drag->mimeData()->hasUrls() && !FirstRegularFile(Drag->mimeData()->urls()).empty())
+            Drag->acceptProposedAction();
+        else
+            Drag->ignore();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *Drop = static_cast<QDropEvent *>(Event);
+        if (DropOnList(Drop->mimeData()))
+            Drop->acceptProposedAction();
+        else
+            Drop->ignore();
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(Watched, Event);
+    }
+}
+
+// ---------------------------------------------------------------- file operations
+
+void TTolvaneFtp::lbxFilesClick() { EnableFileMenu(SelectedRow() >= 0); }
+
+void TTolvaneFtp::lbxFilesMouseDown() { EnableFileMenu(SelectedRow() >= 0); }
+
+void TTolvaneFtp::Timer2Timer()
+{
+    AskFolder(FRemoteFolder);
+    Timer2->stop();
+}
+
+void TTolvaneFtp::Refresh1Click() { Timer2->start(); }
+
+void TTolvaneFtp::Delete2Click()
+{
+    const TIpFtpFileInfo *Entry = SelectedEntry();
+    if (!Entry) {
+        Timer2->start();
+        return;
+    }
+    const std::string Name = Entry->FileName;
+    const TDialogAnswer Answer =
+        Dialogs().WarningYesNo(this, tr("Warning"), tr("Do you want to delete file: ") + DisplayName(Name) + tr(" ?"));
+    if (Answer == daYes)
+        FClient->Delete(Name);
+    if (Answer != daNo)
+        Timer2->start();
+}
+
+void TTolvaneFtp::Rename2Click()
+{
+    if (const TIpFtpFileInfo *Entry = SelectedEntry()) {
+        const std::string OldName = Entry->FileName;
+        const QString Shown = DisplayName(OldName);
+        QString NewName = Shown;
+        if (Dialogs().InputText(this, QLatin1String(AppCaption), tr("New file name:"), NewName)) {
+            // An unchanged text keeps the server's own bytes, which the
+            // shown (escaped) text may not spell.
+            FClient->Rename(OldName, NewName == Shown ? OldName : NewName.toStdString());
+        }
+    }
+    Timer2->start();
+}
+
+void TTolvaneFtp::Permissions1Click()
+{
+    if (SelectedEntry() && FilePermission)
+        FilePermission->exec();
+    Timer2->start();
+}

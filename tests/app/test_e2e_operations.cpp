@@ -1,0 +1,161 @@
+// Every file operation of the window against real servers on loopback:
+// upload into a sub-folder, download, rename, permissions, delete, and the
+// unattended upload of a file named on the command line.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+
+#include "app/FileListModel.h"
+#include "app/FtpDirectoryTree.h"
+#include "app_fixture.h"
+#include "e2e/test_ftp_e2e_fixture.h"
+
+class E2eOperations : public TWindowFixture, public ::testing::WithParamInterface<std::string>
+{
+protected:
+    void SetUp() override
+    {
+        if (!TServer::Available(GetParam()))
+            GTEST_SKIP() << TServer::Missing(GetParam());
+        Server = std::make_unique<TServer>(GetParam());
+        Server->MakeDir("pub");
+        Server->MakeDir("drop");
+        Server->Put("pub/existing.txt", "here before");
+        ASSERT_TRUE(Server->Start());
+    }
+    void Settings(const std::string &Default, const std::string &Password)
+    {
+        WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Server->Port()) + "\nUsername=" +
+                      Server->User() + "\nPassword=" + Password + "\nDefault=" + Default + "\n");
+    }
+    bool Idle() const
+    {
+        return Window->IpFtpClient()->FtpState() == stReady && !Window->IpFtpClient()->TransferStream();
+    }
+    const TIpFtpFileInfo *Entry(const std::string &Name) const
+    {
+        for (int I = 0; I < Window->FileListModel()->Count(); ++I)
+            if (Window->FileListModel()->Entry(I)->FileName == Name)
+                return Window->FileListModel()->Entry(I);
+        return nullptr;
+    }
+    void Select(const std::string &Name)
+    {
+        auto *List = Window->findChild<QListView *>(QStringLiteral("lbxFiles"));
+        for (int I = 0; I < Window->FileListModel()->Count(); ++I)
+            if (Window->FileListModel()->Entry(I)->FileName == Name) {
+                List->setCurrentIndex(Window->FileListModel()->index(I));
+                return;
+            }
+        FAIL() << "no entry " << Name;
+    }
+    std::string Log() const { return Find<QPlainTextEdit>("ReplyMemo")->toPlainText().toStdString(); }
+
+    std::unique_ptr<TServer> Server;
+};
+
+TEST_P(E2eOperations, UploadDownloadRenamePermissionsAndDelete)
+{
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    ASSERT_EVENTUALLY(Idle() && Window->RemoteFolderPath() == "/" &&
+                          Window->IpFtpDirectoryTree1()->FindPathNode("\\pub"),
+                      15000)
+        << Log();
+
+    // Into pub, then upload a file there.
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    Tree->setCurrentItem(Tree->FindPathNode("\\pub"));
+    ASSERT_EVENTUALLY(Idle() && Entry("existing.txt"), 15000) << Log();
+    const std::string Local = Dir.File("upload me.bin");
+    // Larger than any socket buffer, so the upload meets a full send queue.
+    const std::string Body = RandomBytes(8000000, 11);
+    ASSERT_TRUE(WriteFile(Local, Body));
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Idle() && Entry("upload me.bin"), 15000) << Log();
+    EXPECT_EQ(FileSize(Server->Path("pub/upload me.bin")), 8000000);
+    EXPECT_EQ(FileChecksum(Server->Path("pub/upload me.bin")), Fnv1a64(Body));
+    EXPECT_EQ(Entry("upload me.bin")->Size, 8000000);
+
+    // Download it into a temporary folder.
+    TTempDir Target;
+    Dialogs.Folders.push_back(Target.Path());
+    Select("upload me.bin");
+    Find<QAction>("Downloadfile1")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Window->PendingAction() == TTolvaneFtp::paNone &&
+                          FileExists(Target.File("upload me.bin")),
+                      15000)
+        << Log();
+    EXPECT_EQ(FileChecksum(Target.File("upload me.bin")), Fnv1a64(Body));
+
+    // Rename.
+    Select("upload me.bin");
+    Dialogs.InputAnswers.push_back("renamed.bin");
+    Find<QAction>("Rename2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Entry("renamed.bin") && !Entry("upload me.bin"), 15000) << Log();
+
+    // Permissions: 0640, seen in a fresh listing.
+    Select("renamed.bin");
+    QTimer::singleShot(0, [] {
+        FilePermission->chmod->setText(QStringLiteral("0640"));
+        QTest::mouseClick(FilePermission->sButton1, Qt::LeftButton);
+    });
+    Find<QAction>("Permissions1")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Entry("renamed.bin") && Entry("renamed.bin")->OtherPerms.Value() == 0 &&
+                          Entry("renamed.bin")->GroupPerms == TIpFtpPermissions{prRead},
+                      15000)
+        << Log();
+    struct stat St;
+    ASSERT_EQ(::stat(Server->Path("pub/renamed.bin").c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0640u);
+
+    // Delete.
+    Select("renamed.bin");
+    Dialogs.YesNo.push_back(daYes);
+    Find<QAction>("Delete2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && !Entry("renamed.bin") && Entry("existing.txt"), 15000) << Log();
+    EXPECT_FALSE(FileExists(Server->Path("pub/renamed.bin")));
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_P(E2eOperations, AFileNamedOnTheCommandLineArrivesWithoutAClick)
+{
+    Settings("/drop", Server->Password());
+    const std::string Local = Dir.File("nightly.tar");
+    const std::string Body = RandomBytes(6000000, 5);
+    ASSERT_TRUE(WriteFile(Local, Body));
+    StartWindow({QString::fromStdString(Local)});
+    ShowWindow();
+    ASSERT_EVENTUALLY(FileChecksum(Server->Path("drop/nightly.tar")) == Fnv1a64(Body) && Idle(), 20000)
+        << Log() << "\nserver has " << FileSize(Server->Path("drop/nightly.tar")) << " bytes";
+    // Then the browser shows the default folder with the file in it.
+    ASSERT_EVENTUALLY(Window->RemoteFolderPath() == "/drop/" && Entry("nightly.tar") && Idle(), 15000) << Log();
+    EXPECT_TRUE(Dialogs.Messages.empty());
+}
+
+TEST_P(E2eOperations, ARefusedLoginSaysTheFileWasNotUploaded)
+{
+    Settings("/drop", "not-the-password");
+    ASSERT_TRUE(WriteFile(Dir.File("f.bin"), "x"));
+    StartWindow({QString::fromStdString(Dir.File("f.bin"))});
+    ShowWindow();
+    ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 20000) << Log();
+    EXPECT_NE(Dialogs.Messages[0].find("was not uploaded"), std::string::npos) << Dialogs.Messages[0];
+    EXPECT_NE(Dialogs.Messages[0].find("530"), std::string::npos) << Dialogs.Messages[0];
+    EXPECT_FALSE(FileExists(Server->Path("drop/f.bin")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),
+                         [](const auto &Info) { return Info.param; });
