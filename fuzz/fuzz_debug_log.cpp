@@ -69,9 +69,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             const uint32_t Kind = DataKinds[Op / 6 % 4];
             Log.AddEntry(&TIpSockControl::FormatLogEntry, 7, Kind, reinterpret_cast<uintptr_t>(Payload.data()),
                          int32_t(Payload.size()));
-            if (Log.Enabled() && TIpDebugLog::HeaderSize + Payload.size() < Before)
+            // Traffic larger than an eighth of the ring keeps its head,
+            // followed by a note of its full size.
+            const int64_t Limit = int64_t(Before / 8) - int64_t(TIpDebugLog::HeaderSize);
+            if (Log.Enabled() && Limit > 0 && int64_t(Payload.size()) > Limit) {
+                const std::string Note = "  (" + std::to_string(Payload.size()) + " bytes in all; the first " +
+                                         std::to_string(Limit) + " shown)";
+                if (TIpDebugLog::HeaderSize + Note.size() < Before)
+                    Newest = Note;
+                else
+                    Newest.clear();
+            } else if (Log.Enabled() && TIpDebugLog::HeaderSize + Payload.size() < Before) {
                 TIpSockControl::FormatLogEntry(7, Kind, reinterpret_cast<uintptr_t>(Payload.data()),
                                                int32_t(Payload.size()), Newest);
+            }
             break;
         }
         case 2: {
