@@ -322,7 +322,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         // Asked again for the password it has just been given, the login
         // cannot succeed; answering forever would only flood the server.
         if (FFtpState == stLogin && FPassAnswered)
-            EndLogin(Code, Text);
+            EndLogin(FControlSocket, Code, Text);
         else if (FFtpState != stCommand) {
             FPassAnswered = FPassAnswered || FFtpState == stLogin;
             SendCommand("PASS " + FPassword);
@@ -330,7 +330,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
         break;
     case 332:
         if (FFtpState == stLogin && FAcctAnswered) {
-            EndLogin(Code, Text);
+            EndLogin(FControlSocket, Code, Text);
         } else {
             FAcctAnswered = FAcctAnswered || FFtpState == stLogin;
             SendCommand("ACCT " + FAccount);
@@ -541,24 +541,17 @@ void TIpCustomFtpClient::DoError(TSocket Handle, int Code, const std::string &Te
         TIpCustomMultiClient::DoError(Handle, Code, Text);
         return;
     }
+    EndLogin(Handle, Code, Text);
+}
+
+void TIpCustomFtpClient::EndLogin(TSocket Handle, int Code, const std::string &Text)
+{
     FLoggedIn = false;
     FCommandCount = 0;
     SetState(stClosed);
     FControlSocket = INVALID_SOCKET;
     // The error may come from inside the socket's own read or connect
     // handling; the socket is closed and freed from the event loop instead.
-    if (TIpBaseSocket *Socket = FindSocket(Handle, false))
-        PostMessage(CM_IPFTPRELEASESOCKET, Handle, 0, std::any(Socket->Serial()));
-    DoFtpLoginError(Code, Text);
-}
-
-void TIpCustomFtpClient::EndLogin(int Code, const std::string &Text)
-{
-    const TSocket Handle = FControlSocket;
-    FLoggedIn = false;
-    FCommandCount = 0;
-    SetState(stClosed);
-    FControlSocket = INVALID_SOCKET;
     if (TIpBaseSocket *Socket = FindSocket(Handle, false))
         PostMessage(CM_IPFTPRELEASESOCKET, Handle, 0, std::any(Socket->Serial()));
     DoFtpLoginError(Code, Text);

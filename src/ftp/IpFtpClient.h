@@ -226,8 +226,9 @@ private:
     // only through PostTransferFailure.
     void FailTransfer(int Code, const std::string &Text);
     void PostTransferFailure(int Code, const std::string &Text);
-    // Ends a login the server keeps asking the same question in.
-    void EndLogin(int Code, const std::string &Text);
+    // Ends the login as failed: the control socket is let go from the
+    // event loop and OnFtpLoginError reports Code and Text.
+    void EndLogin(TSocket Handle, int Code, const std::string &Text);
     bool IsTransferLine(const std::string &Line) const;
     void HandleReplyLine(const std::string &Line, int Code);
     void SystemReply(const std::string &Text);

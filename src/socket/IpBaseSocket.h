@@ -53,6 +53,9 @@ public:
     const TSockAddrIn &RemoteAddr() const { return FRemoteAddr; }
     const TIpSocksServerInfo &SocksInfo() const { return *FSocksInfo; }
     uint8_t SocksState() const { return FSocksState; }
+    // The proxy has not granted the connection yet: what comes and goes
+    // on the socket is the proxy's negotiation, not the destination's bytes.
+    bool SocksPending() const { return FSocksState >= 1 && FSocksState <= 4; }
     int32_t SockType() const { return FSockType; }
     TIpSockControl *Owner() const { return FOwner; }
     uint32_t EventMask() const { return FEventMask; }

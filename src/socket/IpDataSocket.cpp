@@ -151,7 +151,7 @@ void TIpDataSocket::LogData(uint32_t Kind, const void *Data, int32_t Len)
 
 bool TIpDataSocket::BytesPassUnchanged() const
 {
-    return !(FSocksState >= 1 && FSocksState <= 4) && !TransformsBytes() && !FStripHighBit && !FEchoReceived &&
+    return !SocksPending() && !TransformsBytes() && !FStripHighBit && !FEchoReceived &&
            !FDiscardReceived;
 }
 
@@ -267,7 +267,7 @@ uint32_t TIpDataSocket::RecvInto(uint8_t *Bytes, uint32_t Room, bool Final)
     FLastRecvBytes = Got;
     FStats.Add(ssRawReceived, uint64_t(Got));
     int32_t N = Got;
-    if (FSocksState >= 1 && FSocksState <= 4)
+    if (SocksPending())
         N = SocksReply(Bytes, N);
     // The proxy's grant started the handshake: what followed it is the
     // server's TLS.

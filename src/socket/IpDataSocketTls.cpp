@@ -17,7 +17,8 @@ size_t TIpDataSocket::StartTls(std::unique_ptr<TIpTls> Tls, bool Hold)
         throw EIpProgrammerError();
     FTls = std::move(Tls);
     FTlsSeen = tlsHandshake;
-    if (!FConnected) {
+    // Through a proxy the handshake waits for the proxy's grant as well.
+    if (!FConnected || SocksPending()) {
         FTlsHeld = Hold;
         return 0;
     }
@@ -52,7 +53,9 @@ void TIpDataSocket::ReleaseTls()
     if (!FTls || !FTlsHeld)
         return;
     FTlsHeld = false;
-    if (FConnected && !FTlsStarted && SocketHeld()) {
+    // Before the proxy's grant the socket is connected to the proxy only;
+    // the grant starts the handshake then (HandleConnect).
+    if (FConnected && !SocksPending() && !FTlsStarted && SocketHeld()) {
         BeginTls();
         // Bytes that came while the handshake was held were taken in by
         // the read path; this read also re-arms the read notification.

@@ -566,9 +566,11 @@ TEST(SocketStreamUpload, EverySizeArrivesIntactWithTheSameEvents)
         const auto Close = std::find(Seen.begin(), Seen.end(), "status:close");
         for (auto It = Close + 1; It != Seen.end(); ++It)
             EXPECT_EQ(*It, "tick") << "after the close";
-        for (auto It = Seen.begin(); It != Seen.end(); ++It)
-            if (*It == "status:progress")
+        for (auto It = Seen.begin(); It != Seen.end(); ++It) {
+            if (*It == "status:progress") {
                 EXPECT_TRUE(It != Seen.begin() && *(It - 1) == "tick") << "more than one progress in a tick";
+            }
+        }
         ASSERT_FALSE(SentAtStatus.empty());
         EXPECT_TRUE(std::is_sorted(SentAtStatus.begin(), SentAtStatus.end()));
         EXPECT_EQ(SentAtStatus.back(), uint64_t(Size)) << "byte count at the close";

@@ -4,6 +4,7 @@
 #include "SocketTestKit.h"
 
 #include "socket/IpSocks.h"
+#include "socket/IpTls.h"
 #include "support/ScriptedSocksPeer.h"
 
 #include <gtest/gtest.h>
@@ -236,4 +237,34 @@ TEST(SocksSocket, OnATelnetSocketRequestsGoOutUnescapedAndRepliesAreReadBeforeTh
     EXPECT_EQ(P.Client.Connects, 1);
     EXPECT_EQ(P.ConnectRec.RemPort, 255);
     EXPECT_EQ(P.Client.Lines[0], "A\xff" "B\r\n");
+}
+
+TEST(SocksSocket, ATlsHandshakeReleasedBeforeTheGrantStartsOnlyWithTheServer)
+{
+    // A transfer's handshake is held until the server's 150, which may come
+    // before the proxy has granted the data connection: nothing of the
+    // handshake may reach the proxy, nor the grant the TLS engine.
+    TProxied P(svSocks5);
+    P.Proxy.ExpectBytes(Hex("05 02 00 02"))
+        .SendBytes(Hex("05 00"))
+        .ExpectBytes(Hex("05 01 00 01 7f 00 00 01") + PortBytes(21))
+        .Mark("request")
+        .Hold()
+        .SendBytes(Hex("05 00 00 01 7f 00 00 01 00 15"))
+        .ExpectBytes(Hex("16 03"))
+        .Mark("hello");
+    P.Connect("127.0.0.1:21");
+    ASSERT_EVENTUALLY(P.Proxy.Reached("request"), 5000) << HexDump(P.Proxy.ReceivedBytes());
+    ASSERT_NE(P.Socket(), nullptr);
+    P.Socket()->StartTls(std::make_unique<TIpTls>(std::make_shared<TIpTlsContext>(std::string(), false), "localhost",
+                                                  nullptr),
+                         true);
+    P.Socket()->ReleaseTls();
+    RunFor(200);
+    EXPECT_EQ(P.Proxy.ReceivedBytes().size(), 4u + 10u) << HexDump(P.Proxy.ReceivedBytes());
+
+    P.Proxy.Release();
+    ASSERT_EVENTUALLY(P.Proxy.Reached("hello"), 5000) << HexDump(P.Proxy.ReceivedBytes());
+    RunFor(100);
+    EXPECT_TRUE(P.Client.Errors.empty());
 }
