@@ -252,21 +252,11 @@ uint32_t TIpDataSocket::RecvInto(uint8_t *Bytes, uint32_t Room, bool Final)
         return 0;
     if (!Final && !FConnected)
         return 0;
-    const int Got = WinSockAccess().recv(FHandle, Bytes, int(Room), 0);
-    const int Err = Got == SOCKET_ERROR ? LastError() : 0;
-    IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
-    if (Got > 0 && FLogOptions.Contains(loLowData))
-        LogData(IpLogRecvApi, Bytes, Got);
-    if (Got == SOCKET_ERROR) {
-        if (Err == WSAEWOULDBLOCK || Err == WSAENOTCONN || Final)
-            return 0;
-        throw EIpWinSockError(Err, sApiRecv);
-    }
+    const uint32_t Got = RecvRaw(Bytes, Room, Final);
     if (Got == 0)
         return 0;
     FLastRecvBytes = Got;
-    FStats.Add(ssRawReceived, uint64_t(Got));
-    int32_t N = Got;
+    int32_t N = int32_t(Got);
     if (SocksPending())
         N = SocksReply(Bytes, N);
     // The proxy's grant started the handshake: what followed it is the
@@ -276,6 +266,24 @@ uint32_t TIpDataSocket::RecvInto(uint8_t *Bytes, uint32_t Room, bool Final)
         N = 0;
     }
     return FilterReceived(Bytes, N);
+}
+
+uint32_t TIpDataSocket::RecvRaw(uint8_t *Bytes, uint32_t Room, bool Final)
+{
+    const int Got = WinSockAccess().recv(FHandle, Bytes, int(Room), 0);
+    const int Err = Got == SOCKET_ERROR ? LastError() : 0;
+    IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
+    if (Got == SOCKET_ERROR) {
+        if (Err == WSAEWOULDBLOCK || Err == WSAENOTCONN || Final)
+            return 0;
+        throw EIpWinSockError(Err, sApiRecv);
+    }
+    if (Got == 0)
+        return 0;
+    if (FLogOptions.Contains(loLowData))
+        LogData(IpLogRecvApi, Bytes, Got);
+    FStats.Add(ssRawReceived, uint64_t(Got));
+    return uint32_t(Got);
 }
 
 uint32_t TIpDataSocket::AcceptReceived(uint8_t *Bytes, int32_t N)

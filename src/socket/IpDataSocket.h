@@ -132,6 +132,9 @@ protected:
     // One recv of at most Room bytes to Bytes, through the receive filters,
     // with the statistics and logs; the bytes left after the filters.
     uint32_t RecvInto(uint8_t *Bytes, uint32_t Room, bool Final);
+    // One recv from the system: the bytes on the wire (0 when none came,
+    // would-block, or Final and an error), logged and counted as raw.
+    uint32_t RecvRaw(uint8_t *Bytes, uint32_t Room, bool Final);
     // Stream mode with a stream and unchanged bytes: receive in large pieces.
     bool LargeStreamReceive() const;
     // One recv of at most MaxBytes into the large buffer, written to the

@@ -196,20 +196,10 @@ uint32_t TIpDataSocket::ReadTls(bool Final, uint32_t MaxBytes, bool AllowRecv)
         size_t Want = std::min(WireChunk, TIpTls::MaxPendingInput);
         if (Final)
             Want = std::min<size_t>(Want, MaxBytes);
-        const int Got = WinSockAccess().recv(FHandle, FTlsWire.data(), int(Want), 0);
-        const int Err = Got == SOCKET_ERROR ? LastError() : 0;
-        IpSelectNoteCall(int(FHandle), scRecv, Got, Err == WSAEWOULDBLOCK);
-        if (Got == SOCKET_ERROR) {
-            if (Err == WSAEWOULDBLOCK || Err == WSAENOTCONN || Final)
-                return 0;
-            throw EIpWinSockError(Err, sApiRecv);
-        }
+        const uint32_t Got = RecvRaw(reinterpret_cast<uint8_t *>(FTlsWire.data()), uint32_t(Want), Final);
         if (Got == 0)
             return 0;
-        if (FLogOptions.Contains(loLowData))
-            LogData(IpLogRecvApi, FTlsWire.data(), Got);
         FLastRecvBytes += Got;
-        FStats.Add(ssRawReceived, uint64_t(Got));
         FActivity = true;
         FTls->Feed(FTlsWire.data(), size_t(Got));
     }
