@@ -71,14 +71,35 @@ void TIpCustomFtpClient::DoTlsReady(TSocket Handle)
     AfterGreeting();
 }
 
+namespace {
+
+// A reply quoted in an error text: its last line break would end up in the
+// middle of a message box or a log line.
+std::string Quoted(const std::string &Reply)
+{
+    std::string Text = Reply;
+    while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r'))
+        Text.pop_back();
+    return Text;
+}
+
+} // namespace
+
 bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
 {
     if (FTlsMode == tmNone || !FTlsContext)
         return false;
     switch (FTlsStage) {
     case tsOff:
-        if (Code != 220 || FFtpState != stLogin)
+        if (FFtpState != stLogin || Code < 200 || Code >= 400)
             return false;
+        if (Code != 220) {
+            // A "331" or "230" in place of the greeting would take the
+            // login on (the password out, or a session) before TLS was
+            // even asked for.
+            FailLogin(Code, "Server replied before AUTH TLS: " + Quoted(Text));
+            return true;
+        }
         FTlsStage = tsAuth;
         SendCommand("AUTH TLS");
         return true;
@@ -97,7 +118,7 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
             FailLogin(Code, "Server does not support TLS");
             return true;
         }
-        WriteEventLog("Server does not support TLS, going on without it: " + Text);
+        WriteEventLog("Server does not support TLS, going on without it: " + Quoted(Text));
         FTlsStage = tsOff;
         FTlsContext.reset();
         AfterGreeting();
@@ -118,7 +139,7 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
     case tsProt:
         if (Code / 100 != 2) {
             // Without protected data connections files would travel in the clear.
-            FailLogin(Code, "Server refused protected data connections: " + Text);
+            FailLogin(Code, "Server refused protected data connections: " + Quoted(Text));
             return true;
         }
         if (FTlsStage == tsPbsz) {

@@ -58,6 +58,30 @@ TEST(FtpTlsRefusals, ARequiredTlsThatTheServerRefusesEndsTheLoginWithNothingMore
     ExpectNoCredentials(Peer);
 }
 
+TEST(FtpTlsRefusals, AReplyInPlaceOfTheGreetingNeverTakesTheLoginOnWithoutTls)
+{
+    // "331" would send the password, "230" would log in: both before TLS
+    // was even asked for.
+    for (TIpFtpTlsMode Mode : {tmExplicit, tmRequired}) {
+        for (const char *Greeting : {"331 Password required", "230 Logged in", "332 Need account"}) {
+            SCOPED_TRACE(std::string(Greeting) + (Mode == tmRequired ? ", required" : ", if available"));
+            TScriptedPeer Peer;
+            Peer.Send(Greeting).ExpectClosed();
+            TRecordedClient R;
+            UseTls(R, Mode);
+            ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "secret", "acct"));
+            const std::string Code(Greeting, 3);
+            ASSERT_EVENTUALLY(R.Has("loginerror " + Code), 5000) << R.Joined();
+            EXPECT_EQ(R.Errors.back(), "Server replied before AUTH TLS: " + std::string(Greeting));
+            EXPECT_FALSE(R.Client.LoggedIn());
+            EXPECT_FALSE(R.Has("fscLogin"));
+            EXPECT_EQ(R.Client.FtpState(), stClosed);
+            ASSERT_TRUE(Peer.WaitDone());
+            EXPECT_TRUE(Peer.Received().empty());
+        }
+    }
+}
+
 TEST(FtpTlsRefusals, PlainTextWhereTheHandshakeShouldBeIsAClearErrorWithoutCredentials)
 {
     // A server that answers 234 and then goes on talking FTP in the clear.
