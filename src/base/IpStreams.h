@@ -62,10 +62,10 @@ public:
     // Copies Count bytes from Source's current position (the whole of
     // Source, from its start, when Count is 0). Returns the bytes copied.
     int64_t CopyFrom(TStream &Source, int64_t Count);
-    // A descriptor whose bytes, from its current position on, the kernel
-    // may move to or from a socket itself (splice, sendfile) in place of
-    // Read and Write; -1 when there is none. When such a move fails on the
-    // file's side the caller goes on with Read and Write, which report it.
+    // A descriptor into which, from its current position on, the kernel may
+    // move a socket's bytes itself (splice) in place of Write; -1 when there
+    // is none. When such a move fails on the file's side the caller goes on
+    // with Write, which reports it.
     virtual int KernelFd() { return -1; }
 };
 

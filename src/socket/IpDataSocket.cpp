@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
@@ -424,7 +426,24 @@ int32_t TIpDataSocket::PutString(const std::string &Text, bool CloseAfter)
 
 int32_t TIpDataSocket::PutStream(TStream *Stream, bool CloseAfter)
 {
+    LimitUnsentBytes();
     return QueueData(nullptr, 0, Stream, CloseAfter, false, false);
+}
+
+void TIpDataSocket::LimitUnsentBytes()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FUnsentLimited || FHandle == INVALID_SOCKET)
+        return;
+    FUnsentLimited = true;
+    // Left to itself the kernel takes megabytes of a stream ahead of what
+    // the connection can carry, and those bytes then go out from wherever
+    // the acknowledgements are handled: for a server on this machine, in
+    // the server's own time, and the server is the slower side of a bulk
+    // upload. With little unsent, our own sends push the bytes. A kernel
+    // without the option just queues more.
+    int32_t Bytes = IpStreamUnsentLimit;
+    WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &Bytes, sizeof(Bytes));
 }
 
 std::string TIpDataSocket::EscapeIac(const void *Data, int32_t Len) const
@@ -449,9 +468,7 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
     Entry->Internal = Internal;
     if (Stream) {
         Entry->Stream = Stream;
-        Entry->FileFd = KernelCopyFd(Stream);
-        if (Entry->FileFd < 0)
-            RefillFromStream(*Entry);
+        RefillFromStream(*Entry);
     } else {
         if (Len < 0)
             Len = 0;
@@ -499,13 +516,6 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
     TIpLockGuard<TIpBaseSocket> G(*this);
     if (!FWritable || !SocketHeld() || SendBlocked(Entry))
         return false;
-    if (Entry.FileFd >= 0) {
-        if (KernelCopyFd(Entry.Stream) == Entry.FileFd)
-            return SendFromFile(Entry);
-        // A filter or a data log came up meanwhile: on through memory.
-        Entry.FileFd = -1;
-        RefillFromStream(Entry);
-    }
     if (Entry.Seal)
         SealEntry(Entry);
     const int32_t Len = Entry.Size - Entry.Sent;

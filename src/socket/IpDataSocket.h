@@ -26,7 +26,6 @@ struct TIpSendEntry
     int32_t PayloadSize = 0;    // caller's bytes that Buffer stands for
     bool CloseAfter = false;
     bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
-    int FileFd = -1;            // >= 0: Stream is this file, sent by the kernel (sendfile)
     bool Seal = false;          // Buffer is plaintext still to be encrypted
     bool Sealed = false;        // Buffer has been encrypted (logged as plaintext before)
 };
@@ -89,9 +88,9 @@ public:
     // TLS), no high-bit stripping, echo or discarding. Only then may bytes bypass the line buffer in large
     // pieces; a filter added to this socket makes it false while it works.
     virtual bool BytesPassUnchanged() const;
-    // The descriptor of Stream when the kernel may move the bytes between it
-    // and the socket itself: bytes pass unchanged, Stream is a file and no
-    // debug log wants to see the data. -1 otherwise.
+    // The descriptor of a receive stream when the kernel may move the bytes
+    // from the socket into it itself: bytes pass unchanged, Stream is a file
+    // and no debug log wants to see the data. -1 otherwise.
     int KernelCopyFd(TStream *Stream) const;
 
     // --- settings
@@ -142,12 +141,11 @@ protected:
     uint32_t ReadPieceIntoStream(bool Final, uint32_t MaxBytes);
     // The same from the socket into the file FileFd through a pipe (splice).
     uint32_t SplicePieceIntoFile(bool Final, uint32_t MaxBytes, int FileFd);
-    // One sendfile call of the entry's file; true when the file has ended.
-    bool SendFromFile(TIpSendEntry &Entry);
     bool Deliver();
     bool ExtractLine(bool TakeAll);
     uint32_t FreeSpace() const { return IpReceiveBufferSize - FWritePos; }
     bool SendNext();
+    void LimitUnsentBytes();
     bool SendEntry(TIpSendEntry &Entry);
     void RefillFromStream(TIpSendEntry &Entry);
     void ClearSendQueue();
@@ -201,6 +199,7 @@ protected:
     uint8_t FBuffer[IpReceiveBufferSize];
     std::unique_ptr<uint8_t[]> FLargeBuffer;  // IpStreamReceivePiece bytes, made on first use
     int FPipe[2] = {-1, -1};                   // splice's pipe, made on first use
+    bool FUnsentLimited = false;               // TCP_NOTSENT_LOWAT is set (a stream was queued)
     bool FSpliceBroken = false;                // splice failed with this socket or file: no more tries
     uint32_t FReadPos = 0;
     uint32_t FWritePos = 0;
