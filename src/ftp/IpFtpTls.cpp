@@ -91,7 +91,13 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
         return false;
     switch (FTlsStage) {
     case tsOff:
-        if (FFtpState != stLogin || Code < 200 || Code >= 400)
+        if (FFtpState != stLogin) {
+            // Replies read after the login has ended (a "421" and then a
+            // "220" in one packet) must not take it on outside TLS: the
+            // plain rules would send "USER " or count a "230" as a login.
+            return Code == 220 || Code == 230 || Code == 331 || Code == 332;
+        }
+        if (Code < 200 || Code >= 400)
             return false;
         if (Code != 220) {
             // A "331" or "230" in place of the greeting would take the

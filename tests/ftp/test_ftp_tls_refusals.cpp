@@ -82,6 +82,26 @@ TEST(FtpTlsRefusals, AReplyInPlaceOfTheGreetingNeverTakesTheLoginOnWithoutTls)
     }
 }
 
+TEST(FtpTlsRefusals, RepliesReadAfterTheLoginHasEndedTakeNothingOn)
+{
+    // A "421" and, in the same packet, what would go on with a plain login.
+    for (const char *After : {"220 Hello", "230 Logged in", "331 Password required"}) {
+        SCOPED_TRACE(After);
+        TScriptedPeer Peer;
+        Peer.SendRaw("421 Too many users\r\n" + std::string(After) + "\r\n").Pause(300);
+        TRecordedClient R;
+        UseTls(R, tmRequired);
+        ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "secret"));
+        ASSERT_TRUE(Peer.WaitDone());
+        RunUntil([] { return false; }, 300);
+        EXPECT_FALSE(R.Client.LoggedIn());
+        EXPECT_FALSE(R.Has("fscLogin")) << R.Joined();
+        EXPECT_EQ(R.Client.FtpState(), stClosed);
+        EXPECT_TRUE(Peer.Received().empty());
+        ExpectNoCredentials(Peer);
+    }
+}
+
 TEST(FtpTlsRefusals, PlainTextWhereTheHandshakeShouldBeIsAClearErrorWithoutCredentials)
 {
     // A server that answers 234 and then goes on talking FTP in the clear.
