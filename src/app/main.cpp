@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -13,8 +14,29 @@
 #include "app/TolvaneApplication.h"
 #include "app/TolvaneFtp.h"
 
+namespace {
+
+const char Usage[] =
+    "Usage: tolvane-ftp [FILE]\n"
+    "\n"
+    "The desktop FTP uploader with a small remote file manager.\n"
+    "With FILE and a saved host, user name and password it logs in by itself\n"
+    "and uploads FILE into the default upload folder.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  show this text\n"
+    "\n"
+    "Settings: host.ini beside the program, or $XDG_CONFIG_HOME/tolvane-ftp/host.ini\n"
+    "when that folder is not writable. tolvane-cli is the headless client.\n";
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    // Answered before the display check, so that it works in any terminal.
+    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0))
+        return std::fputs(Usage, stdout) < 0 || std::fflush(stdout) != 0 ? 2 : 0;
+
     std::string Why;
     if (!DisplayAvailable(Why)) {
         std::fprintf(stderr, "tolvane-ftp: %s; the window needs a graphical session (tolvane-cli is the headless client)\n",

@@ -22,6 +22,7 @@ namespace {
 
 const char Usage[] =
     "usage: tolvane-listing STYLE [FILE]\n"
+    "       tolvane-listing -h|--help\n"
     "  STYLE  none, unix, dos, multinet or vms\n"
     "  FILE   listing to parse (standard input when absent)\n"
     "Prints one line per kept entry: kind, size, owner, group, permissions\n"
@@ -59,6 +60,10 @@ bool ReadAll(int Fd, std::string &Out)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::cout << Usage << std::flush;
+        return std::cout ? 0 : 2;
+    }
     if (argc < 2 || argc > 3) {
         std::cerr << Usage;
         return 2;
