@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QList>
+#include <QStringList>
 
 #include <charconv>
 
@@ -91,8 +92,9 @@ bool NeedsEscape(char32_t C)
     if (C < 0x20 || C == 0x7F || (C >= 0x80 && C <= 0x9F))
         return true;
     // Direction marks, embeddings, overrides and isolates reorder what
-    // follows them; line and paragraph separators break a one-line label.
-    return C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) ||
+    // follows them; zero-width characters hide inside a name; line and
+    // paragraph separators break a one-line label.
+    return (C >= 0x200B && C <= 0x200F) || C == 0xFEFF || (C >= 0x202A && C <= 0x202E) ||
            (C >= 0x2066 && C <= 0x2069) || C == 0x2028 || C == 0x2029 || C == 0x061C;
 }
 
@@ -124,4 +126,22 @@ QString DisplayName(const std::string &Bytes)
             Shown.append(QLatin1Char(Hex[(C >> Shift) & 0xF]));
     }
     return Shown;
+}
+
+QString ReplyForPeople(const std::string &Text)
+{
+    QStringList Lines;
+    size_t Start = 0;
+    while (Start < Text.size()) {
+        size_t End = Text.find('\n', Start);
+        if (End == std::string::npos)
+            End = Text.size();
+        std::string Line = Text.substr(Start, End - Start);
+        if (!Line.empty() && Line.back() == '\r')
+            Line.pop_back();
+        if (!Line.empty())
+            Lines.append(DisplayName(Line));
+        Start = End + 1;
+    }
+    return Lines.join(QLatin1Char(' '));
 }

@@ -59,6 +59,16 @@ public:
         ++PickFolderCalls;
         return QString::fromStdString(Take(Folders, std::string()));
     }
+    TOverwriteAnswer AskOverwrite(QWidget *, const QString &Text, bool CanResume) override
+    {
+        Overwrites.push_back(Text.toStdString() + (CanResume ? "|resume" : ""));
+        return Take(OverwriteAnswers, oaCancel);
+    }
+    bool AskCancelTransfer(QWidget *, const QString &Text) override
+    {
+        CancelQuestions.push_back(Text.toStdString());
+        return Take(CancelAnswers, false);
+    }
 
     std::vector<std::string> Messages;
     std::vector<std::string> Warnings;
@@ -67,6 +77,10 @@ public:
     std::deque<std::string> InputAnswers;
     std::deque<std::string> Files;
     std::deque<std::string> Folders;
+    std::vector<std::string> Overwrites;
+    std::deque<TOverwriteAnswer> OverwriteAnswers;
+    std::vector<std::string> CancelQuestions;
+    std::deque<bool> CancelAnswers;
     int OpenFileCalls = 0;
     int PickFolderCalls = 0;
 

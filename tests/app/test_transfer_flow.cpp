@@ -60,7 +60,7 @@ protected:
             .CloseData()
             .Send("226 done");
         WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                      "\nUsername=bob\nPassword=pw\nDefault=/pub\n");
+                      "\nUsername=bob\nPassword=pw\nDefault=/pub\nPassive=0\n");
         StartWindow();
         Find<QTimer>("Timer2")->stop(); // its refresh would interleave with the script
         ShowWindow();
@@ -161,16 +161,23 @@ TEST_F(TransferFlow, RestartOffsetIsASixtyFourBitNumberOrZero)
         << "the indicator keeps the whole 64-bit size";
 }
 
-TEST_F(TransferFlow, CancellingTheFolderPickerKeepsTheEntrySelectedAndTheDownloadPending)
+TEST_F(TransferFlow, ACancelledFolderPickerDownloadsNothingThenOrAfterTheNextTransfer)
 {
     LogIn();
     Select("a.txt");
     Trigger("Downloadfile1");
     EXPECT_EQ(Dialogs.PickFolderCalls, 1);
-    EXPECT_EQ(Window->PendingAction(), TTolvaneFtp::paDownload);
     ASSERT_NE(Window->SelectedEntry(), nullptr);
     EXPECT_EQ(Window->SelectedEntry()->FileName, "a.txt");
-    RunFor(200);
+    // The next transfer ends: the selection alone starts no download.
+    ASSERT_TRUE(WriteFile(Dir.File("up.txt"), "up"));
+    ScriptUpload("", "up.txt");
+    Window->UploadDroppedFile(Dir.File("up.txt"));
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Idle(), 5000);
+    Select("a.txt");
+    RunFor(300);
+    EXPECT_EQ(Dialogs.PickFolderCalls, 1);
     EXPECT_FALSE(Contains(Peer.Received(), "RETR"));
 }
 
@@ -198,8 +205,6 @@ TEST_F(TransferFlow, UnsafeNamesNeverBecomeLocalPaths)
     ASSERT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_NE(Dialogs.Messages[0].find("x/../../escape.txt"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_EQ(Dialogs.PickFolderCalls, 0);
-    EXPECT_EQ(Window->PendingAction(), TTolvaneFtp::paNone) << "the chain went on and found nothing more";
-    EXPECT_EQ(Window->SelectedEntry(), nullptr);
 
     // A NUL byte inside a name, straight from a listing.
     static const char WithNul[] = "-rw-r--r-- 1 o g 5 Jan 01 12:00 a\0b.txt\r\n";
@@ -347,13 +352,18 @@ TEST_F(TransferFlow, AFailedDownloadLeavesTheLocalFileOfThatNameUntouched)
     Dialogs.Folders.push_back(Target.Path());
     Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData()
         .SendData("partial").ResetData().Send("426 Connection closed; transfer aborted");
+    Dialogs.OverwriteAnswers.push_back(oaOverwrite);
     Select("a.txt");
     Trigger("Downloadfile1");
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     ASSERT_EVENTUALLY(Idle(), 5000);
     RunFor(300);
+    ASSERT_EQ(Dialogs.Overwrites.size(), 1u) << "an existing file is not replaced without asking";
     EXPECT_EQ(ReadFile(Target.File("a.txt")), "original");
     EXPECT_NE(Title(), "Tolvane FTP Uploader - 7 - transfer complete");
+    // The failure reaches the user with the server's reason.
+    ASSERT_FALSE(Dialogs.Messages.empty());
+    EXPECT_NE(Dialogs.Messages.back().find("Download of a.txt failed"), std::string::npos) << Dialogs.Messages.back();
 }
 
 TEST_F(TransferFlow, PermissionsOpensTheDialogOnTheEntryAndOkSendsSiteChmod)
@@ -400,7 +410,7 @@ TEST(UnattendedUpload, WaitsForASlowLoginAndThenUploads)
         .Reply("TYPE I", "200 ok")
         .Expect("STOR /drop/late.bin").Send("150 go").ConnectData().ReceiveData().Send("226 stored");
     ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\n"));
+                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\nPassive=0\n"));
     TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("late.bin"))});
     Window.findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
     Window.show();
