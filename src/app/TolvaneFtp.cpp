@@ -347,7 +347,6 @@ void TTolvaneFtp::CreateLayout()
     Default->addWidget(DefRemote, 1);
     Default->addWidget(sBitBtn4);
     Default->addWidget(sBitBtn3);
-    Default->addWidget(DoUp);
     Folder->addLayout(Default, 2, 0, 1, 2);
 
     auto *Options = new QGridLayout(PageControl->widget(1));

@@ -160,10 +160,15 @@ void TTolvaneFtp::LoginTimerTimer()
     FOp = opNone;
     SetConnectCaption(false);
     EndSessionNow();
-    Report(tr("%1 did not complete the login within %2 seconds; the attempt was ended.")
-               .arg(Host)
-               .arg(LoginTimeoutMs() / 1000),
+    const qint64 Seconds = LoginTimeoutMs() / 1000;
+    Report(tr("%1 did not complete the login within %2 seconds; the attempt was ended.").arg(Host).arg(Seconds),
            !UnattendedPending());
+    // The unattended upload says so in its own words, once.
+    if (FUnattendedWaiting) {
+        FUnattendedWaiting = false;
+        FRetryTimer->stop();
+        UnattendedUploadFailed(tr("the login did not finish within %1 seconds.").arg(Seconds));
+    }
 }
 
 void TTolvaneFtp::EndSessionNow()

@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <memory>
 #include <string>
@@ -57,6 +58,8 @@ public:
     QString PickFolder(QWidget *) override
     {
         ++PickFolderCalls;
+        if (DuringDialog)
+            DuringDialog();
         return QString::fromStdString(Take(Folders, std::string()));
     }
     TOverwriteAnswer AskOverwrite(QWidget *, const QString &Text, bool CanResume) override
@@ -81,6 +84,8 @@ public:
     std::deque<TOverwriteAnswer> OverwriteAnswers;
     std::vector<std::string> CancelQuestions;
     std::deque<bool> CancelAnswers;
+    // Runs while a folder picker is open: the event loop goes on there.
+    std::function<void()> DuringDialog;
     int OpenFileCalls = 0;
     int PickFolderCalls = 0;
 

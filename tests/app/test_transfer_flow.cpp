@@ -288,6 +288,25 @@ TEST_F(TransferFlow, MenuFollowsTheSelectionAndCtrlPWithoutOneOnlyRefreshes)
     EXPECT_TRUE(Find<QAction>("Downloadfile1")->isEnabled());
 }
 
+namespace {
+
+// A drag that enters Target and is dropped there, delivered through the
+// event system as the desktop's drag and drop delivers it; true when the
+// drop was accepted.
+bool DragAndDrop(QWidget *Target, const QMimeData &Data)
+{
+    const QPointF At = QRectF(Target->rect()).center();
+    QDragEnterEvent Enter(At.toPoint(), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Enter);
+    if (!Enter.isAccepted())
+        return false;
+    QDropEvent Drop(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Drop);
+    return Drop.isAccepted();
+}
+
+} // namespace
+
 TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
 {
     LogIn();
@@ -300,29 +319,22 @@ TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
     Data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder)), QUrl::fromLocalFile(QString::fromStdString(Local))});
 
     // Elsewhere on the window: it becomes the file to upload, nothing more.
-    EXPECT_TRUE(Window->DropOnWindow(&Data));
+    EXPECT_TRUE(DragAndDrop(Window.get(), Data));
     EXPECT_EQ(Text("FileLabel"), Local);
     RunFor(200);
     EXPECT_FALSE(Contains(Peer.Received(), "STOR"));
 
     // On the list: uploaded at once, as "Upload" would.
     ScriptUpload("", "dropped.txt");
-    EXPECT_TRUE(Window->DropOnList(&Data));
+    EXPECT_TRUE(DragAndDrop(List()->viewport(), Data));
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     EXPECT_EQ(Peer.DataReceived().back(), "dropped");
 
-    // Only folders, or no local files: refused, and the drag is not accepted.
+    // Only folders, or no local files: the drag is not accepted anywhere.
     QMimeData OnlyFolder;
     OnlyFolder.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder)), QUrl(QStringLiteral("https://example.org/f.txt"))});
-    EXPECT_FALSE(Window->DropOnList(&OnlyFolder));
-    EXPECT_FALSE(Window->DropOnWindow(&OnlyFolder));
-    const QPoint At = List()->viewport()->rect().center();
-    QDragEnterEvent Enter(At, Qt::CopyAction, &OnlyFolder, Qt::LeftButton, Qt::NoModifier);
-    Window->eventFilter(List()->viewport(), &Enter);
-    EXPECT_FALSE(Enter.isAccepted());
-    QDragEnterEvent Good(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
-    Window->eventFilter(List()->viewport(), &Good);
-    EXPECT_TRUE(Good.isAccepted());
+    EXPECT_FALSE(DragAndDrop(List()->viewport(), OnlyFolder));
+    EXPECT_FALSE(DragAndDrop(Window.get(), OnlyFolder));
     EXPECT_EQ(Text("FileLabel"), Local);
 }
 
@@ -438,4 +450,109 @@ TEST(UnattendedUpload, SaysSoWhenTheServerRefusesTheLogin)
     EXPECT_NE(Text.find("530 Login incorrect."), std::string::npos) << Text;
     RunFor(1500);
     EXPECT_EQ(Dialogs.Messages.size(), 1u) << "said once";
+}
+
+TEST_F(TransferFlow, UploadingOverAListedFileAsksFirst)
+{
+    LogIn();
+    const std::string Local = Dir.File("a.txt"); // the listing shows a.txt with 5 bytes
+    ASSERT_TRUE(WriteFile(Local, "12345678"));
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    struct TCase
+    {
+        TOverwriteAnswer Answer;
+        const char *NewName;  // the rename box's answer
+        const char *Lines;    // what comes before the STOR
+        const char *StoredAs; // nullptr: nothing is sent
+        const char *Data;
+    } Cases[] = {
+        {oaCancel, nullptr, "", nullptr, ""},
+        {oaOverwrite, nullptr, "", "a.txt", "12345678"},
+        {oaResume, nullptr, "REST 5", "a.txt", "678"},
+        {oaRename, "b.txt", "", "b.txt", "12345678"},
+    };
+    for (const TCase &C : Cases) {
+        SCOPED_TRACE(C.Answer);
+        Dialogs.Overwrites.clear();
+        Dialogs.OverwriteAnswers.push_back(C.Answer);
+        if (C.NewName)
+            Dialogs.InputAnswers.push_back(C.NewName);
+        if (C.StoredAs)
+            ScriptUpload(C.Lines, C.StoredAs);
+        QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+        ASSERT_EQ(Dialogs.Overwrites.size(), 1u);
+        EXPECT_NE(Dialogs.Overwrites[0].find("|resume"), std::string::npos) << "the remote file is smaller";
+        if (!C.StoredAs) {
+            RunFor(300);
+            EXPECT_FALSE(Contains(Peer.Received(), "STOR"));
+            continue;
+        }
+        ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+        EXPECT_EQ(Peer.DataReceived().back(), C.Data);
+        ASSERT_EVENTUALLY(Idle(), 5000);
+    }
+    // Append never asks.
+    Find<QGroupBox>("SendMode1")->findChildren<QRadioButton *>()[0]->click();
+    Dialogs.Overwrites.clear();
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("APPE a.txt").Send("150 go").AcceptData().ReceiveData()
+        .Send("226 stored");
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    EXPECT_TRUE(Dialogs.Overwrites.empty());
+}
+
+TEST_F(TransferFlow, AListingUnderTheFolderPickerChangesNothingOfTheDownload)
+{
+    LogIn();
+    TTempDir Target;
+    Dialogs.Folders.push_back(Target.Path());
+    // The entry the download was asked for is freed while the picker is open.
+    Dialogs.DuringDialog = [&] {
+        Window->IpFtpDirectoryTree1()->LoadListing("-rw-r--r-- 1 o g 999 Jan 01 12:00 other.bin\r\n");
+    };
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData()
+        .SendData("hello").CloseData().Send("226 sent");
+    Select("a.txt");
+    Trigger("Downloadfile1");
+    EXPECT_EQ(Find<TCircularProgress>("Progress1")->Maximum(), 5) << "the size of the entry asked for";
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(FileExists(Target.File("a.txt")), 5000);
+    EXPECT_EQ(ReadFile(Target.File("a.txt")), "hello");
+}
+
+TEST_F(TransferFlow, KeysDownloadAFileAndOpenTheParentFolder)
+{
+    LogIn();
+    QApplication::setActiveWindow(Window.get());
+    List()->setFocus();
+    Select("a.txt");
+    QTest::keyClick(List(), Qt::Key_Return);
+    EXPECT_EQ(Dialogs.PickFolderCalls, 1) << "Enter on a file asks where to download it";
+    Peer.Expect("CWD ..").Send("250 ok").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok").ExpectPasv()
+        .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done");
+    QTest::keyClick(List(), Qt::Key_Backspace);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+}
+
+TEST_F(TransferFlow, ARefusedFolderChangeLeavesTreeListAndCursorAsTheyWere)
+{
+    LogIn();
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    QTreeWidgetItem *Pub = Tree->FindPathNode("\\pub");
+    ASSERT_NE(Pub, nullptr);
+    // Refused by the server, then refused because the client is busy.
+    Peer.Expect("CWD /pub").Send("550 Not a folder").Expect("NOOP").Pause(600).Send("211 ok");
+    Tree->setCurrentItem(Pub);
+    ASSERT_EVENTUALLY(Contains(Peer.Received(), "CWD /pub") && Idle(), 5000);
+    ASSERT_EVENTUALLY(Tree->currentItem() == nullptr, 2000) << "the tree marks the root again";
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("550 Not a folder")), -1);
+    ASSERT_TRUE(Window->IpFtpClient()->SendFtpCommand("NOOP"));
+    Tree->setCurrentItem(Pub);
+    ASSERT_EVENTUALLY(Tree->currentItem() == nullptr, 2000);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("must wait")), -1);
+    EXPECT_EQ(Window->FileListModel()->Count(), 3) << "the list still shows the root";
+    ASSERT_TRUE(Peer.WaitDone(5000)) << Peer.Describe();
 }
