@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QList>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <charconv>
@@ -112,7 +113,9 @@ QString DisplayName(const std::string &Bytes)
         return QString::fromLatin1(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
 
     static const char Hex[] = "0123456789ABCDEF";
-    const QString Decoded = QString::fromUtf8(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+    // fromUtf8 would drop a byte order mark at the start without a trace.
+    QStringDecoder Decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    const QString Decoded = Decoder(QByteArrayView(Bytes.data(), static_cast<qsizetype>(Bytes.size())));
     QString Shown;
     Shown.reserve(Decoded.size() + 8);
     for (const char32_t C : Decoded.toUcs4()) {

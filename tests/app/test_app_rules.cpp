@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "app/AppRules.h"
+#include "app/LogPage.h"
+#include "app/OverwriteQuestion.h"
+#include "app/StatusLine.h"
+
+#include <set>
+#include <utility>
 #include "support/TestPaths.h"
 
 TEST(RemoteFolderRule, RootStaysAndEverythingElseGetsOneSlash)
@@ -96,8 +102,53 @@ TEST(RemoteNamesOnScreen, ControlBytesAndOverridesAreEscapedInvalidUtf8Replaced)
     EXPECT_EQ(DisplayName("line\r\nbreak").toStdString(), "line\\x0D\\x0Abreak");
     // U+202E would show "txt.exe" as "exe.txt".
     EXPECT_EQ(DisplayName("a\xE2\x80\xAEtxt.exe").toStdString(), "a\\u202Etxt.exe");
+    // Bidi isolates, zero-width characters and the byte order mark hide or
+    // reorder parts of a name.
+    const std::pair<const char *, const char *> Hidden[] = {
+        {"bidi\xE2\x81\xA6x", "bidi\\u2066x"}, {"a\xE2\x81\xA9" "b", "a\\u2069b"}, {"zw\xE2\x80\x8Bsp", "zw\\u200Bsp"},
+        {"j\xE2\x80\x8Dj", "j\\u200Dj"},     {"\xEF\xBB\xBF" "bom", "\\uFEFFbom"},
+    };
+    for (const auto &[Raw, Shown] : Hidden)
+        EXPECT_EQ(DisplayName(Raw).toStdString(), Shown);
     const QString Bad = DisplayName("bad\xFF\xFEname");
     EXPECT_TRUE(Bad.contains(QChar(0xFFFD)));
     EXPECT_TRUE(Bad.startsWith(QLatin1String("bad")));
     EXPECT_TRUE(Bad.endsWith(QLatin1String("name")));
+}
+
+TEST(StatusLineTexts, BytesRateAndTimeLeft)
+{
+    const struct
+    {
+        int64_t Bytes, Total, Ms;
+        const char *Shown;
+    } Cases[] = {
+        {0, 1000, 0, "0 bytes of 1000 bytes"},
+        {512, -1, 50, "512 bytes"},                                        // no rate yet, size unknown
+        {1048576, 4194304, 2000, "1.0 MiB of 4.0 MiB, 512.0 KiB/s, 6 s left"},
+        {1048576, 0, 1000, "1.0 MiB, 1.0 MiB/s"},
+        {1024, 1024 * 1024 * 10, 1000, "1.0 KiB of 10.0 MiB, 1.0 KiB/s, 2 h 50 min left"},
+    };
+    for (const auto &C : Cases)
+        EXPECT_EQ(TransferSummary(C.Bytes, C.Total, C.Ms), C.Shown);
+}
+
+TEST(LogTexts, ThePasswordIsMaskedWhateverTheCase)
+{
+    const std::pair<const char *, const char *> Cases[] = {
+        {"PASS secret", "PASS ****"}, {"pass secret", "pass ****"}, {"Pass", "Pass ****"},
+        {"PASSWORD x", "PASSWORD x"}, {"USER ann", "USER ann"},
+    };
+    for (const auto &[Line, Logged] : Cases)
+        EXPECT_EQ(MaskedCommand(Line), Logged);
+}
+
+TEST(OverwriteNames, TheFirstFreeNumberedName)
+{
+    const std::set<std::string> Taken = {"report (1).txt", "notes (1)", "notes (2)"};
+    const auto IsTaken = [&](const std::string &N) { return Taken.count(N) > 0; };
+    EXPECT_EQ(NumberedName("report.txt", IsTaken), "report (2).txt");
+    EXPECT_EQ(NumberedName("notes", IsTaken), "notes (3)");
+    EXPECT_EQ(NumberedName(".profile", IsTaken), ".profile (1)");
+    EXPECT_EQ(NumberedName("a.tar.gz", IsTaken), "a.tar (1).gz");
 }
