@@ -157,5 +157,54 @@ TEST_P(E2eOperations, ARefusedLoginSaysTheFileWasNotUploaded)
     EXPECT_FALSE(FileExists(Server->Path("drop/f.bin")));
 }
 
+// A file named "docs\report.txt" beside a folder docs holding report.txt:
+// every operation reaches the file that was listed, and the folder named
+// "a\b" stays one folder.
+TEST_P(E2eOperations, BackslashNamesReachTheFileThatWasListed)
+{
+    Server->MakeDir("docs");
+    Server->Put("docs/report.txt", "the other file");
+    Server->Put("docs\\report.txt", "listed");
+    Server->MakeDir("a\\b");
+    Server->Put("a\\b/inner.txt", "inner");
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    ASSERT_EVENTUALLY(Idle() && Entry("docs\\report.txt"), 15000) << Log();
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+
+    // A download would fetch the other file: refused, and said so.
+    Select("docs\\report.txt");
+    Find<QAction>("Downloadfile1")->trigger();
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_NE(Dialogs.Messages[0].find("was not downloaded"), std::string::npos) << Dialogs.Messages[0];
+    EXPECT_EQ(Dialogs.PickFolderCalls, 0);
+
+    // Rename, then delete, by the listed name.
+    Select("docs\\report.txt");
+    Dialogs.InputAnswers.push_back("renamed.txt");
+    Find<QAction>("Rename2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Entry("renamed.txt"), 15000) << Log();
+    EXPECT_EQ(ReadFile(Server->Path("renamed.txt")), "listed");
+    Select("renamed.txt");
+    Dialogs.YesNo.push_back(daYes);
+    Find<QAction>("Delete2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && !Entry("renamed.txt"), 15000) << Log();
+    EXPECT_FALSE(FileExists(Server->Path("renamed.txt")));
+    EXPECT_EQ(ReadFile(Server->Path("docs/report.txt")), "the other file");
+
+    // Into the folder "a\b" and out again with Backspace.
+    QTreeWidgetItem *Ab = nullptr;
+    for (int I = 0; I < Tree->topLevelItemCount(); ++I)
+        if (TIpFtpDirectoryTree::NodeName(Tree->topLevelItem(I)) == "a\\b")
+            Ab = Tree->topLevelItem(I);
+    ASSERT_NE(Ab, nullptr) << "one node, not a and b";
+    Tree->setCurrentItem(Ab);
+    ASSERT_EVENTUALLY(Idle() && Entry("inner.txt"), 15000) << Log();
+    EXPECT_EQ(Window->RemoteFolderPath(), "/a\\b/");
+    EXPECT_EQ(Tree->currentItem(), Ab);
+    EXPECT_EQ(Ab->childCount(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),
                          [](const auto &Info) { return Info.param; });
