@@ -13,7 +13,6 @@
 #include "app/LogPage.h"
 #include "app/StatusLine.h"
 #include "app/TolvaneFtp.h"
-#include "app/TransferCancel.h"
 
 namespace {
 
@@ -131,8 +130,10 @@ void TTolvaneFtp::IpFtpClientError(TObject *, TSocket, int ErrCode, const std::s
         if (FCloseAfterCancel) {
             FCloseAfterCancel = false;
             QTimer::singleShot(0, this, [this] { close(); });
-        } else if (!FSessionWanted) {
-            Disconnect();
+        } else if (!FSessionWanted && FClient->LoggedIn() && FClient->Connected()) {
+            // The disconnect that asked for the cancel goes on, quietly.
+            FClient->Logout();
+            FQuitTimer->start();
         }
         return;
     }
@@ -189,7 +190,7 @@ void TTolvaneFtp::EndSessionNow()
 
 bool TTolvaneFtp::CancelTransfer()
 {
-    if (!AbortTransferOf(*FClient))
+    if (!FClient->AbortTransfer())
         return false;
     FLogPage->AddCommand("ABOR");
     FStatus->ShowOutcome(tr("Cancelling the transfer ..."));

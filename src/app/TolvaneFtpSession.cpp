@@ -183,9 +183,11 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
             FSessionWanted = false;
             SetConnectCaption(false);
             const bool InTransfer = FOp == opUpload || FOp == opDownload;
-            Report(InTransfer ? tr("%1 failed: the connection to the server closed.").arg(DisplayName(FOpName))
-                              : tr("The server closed the connection."),
-                   InTransfer);
+            Report(InTransfer    ? tr("%1 failed: the connection to the server closed.").arg(DisplayName(FOpName))
+                   : FOp == opLogin ? tr("The login to %1 failed: the server closed the connection.")
+                                          .arg(DisplayName(FClient->Host()))
+                                    : tr("The server closed the connection."),
+                   InTransfer || (FOp == opLogin && !UnattendedPending()));
         } else if (FOp != opNone) {
             Report(tr("Disconnected."));
         }
@@ -312,7 +314,8 @@ void TTolvaneFtp::FormClose()
 void TTolvaneFtp::sBitBtn3Click()
 {
     WriteSettings();
-    AskFolder(Utf8(DefRemote));
+    if (CanRunNow(tr("Navigating")))
+        AskFolder(Utf8(DefRemote));
 }
 
 void TTolvaneFtp::showEvent(QShowEvent *Event)
