@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -204,6 +207,39 @@ TEST_P(E2eOperations, BackslashNamesReachTheFileThatWasListed)
     EXPECT_EQ(Window->RemoteFolderPath(), "/a\\b/");
     EXPECT_EQ(Tree->currentItem(), Ab);
     EXPECT_EQ(Ab->childCount(), 0);
+}
+
+// Disconnect during an upload, answered "cancel": the server hears ABOR
+// while the data connection is open and records the upload as incomplete.
+TEST_P(E2eOperations, DisconnectDuringAnUploadCancelsItOnTheServerToo)
+{
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    ASSERT_EVENTUALLY(Idle() && Window->RemoteFolderPath() == "/", 15000) << Log();
+    // Sparse, so it takes no room here; the cancel comes long before its end.
+    const std::string Local = Dir.File("huge.iso");
+    const int Fd = ::open(Local.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(Fd, 0);
+    ASSERT_EQ(::ftruncate(Fd, 64LL << 30), 0);
+    ::close(Fd);
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Window->IpFtpClient()->BytesTransferred() > (4 << 20), 15000) << Log();
+    Dialogs.CancelAnswers.push_back(true);
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    ASSERT_EQ(Dialogs.CancelQuestions.size(), 1u);
+    ASSERT_EVENTUALLY(Window->IpFtpClient()->FtpState() == stClosed, 15000) << Log();
+    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("cancelled")), -1)
+        << Find<QLabel>("StatusOutcome")->text().toStdString();
+    EXPECT_TRUE(Dialogs.Messages.empty());
+    EXPECT_LT(FileSize(Server->Path("huge.iso")), 64LL << 30);
+    const std::string ServerLog = Server->Log();
+    EXPECT_NE(ServerLog.find("ABOR"), std::string::npos) << ServerLog.substr(ServerLog.size() > 4000 ? ServerLog.size() - 4000 : 0);
+    if (GetParam() == "pyftpd") {
+        EXPECT_NE(ServerLog.find("completed=0"), std::string::npos) << "recorded as incomplete";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),
