@@ -87,3 +87,29 @@ TEST_F(TransferCancel, ASignalDuringADownloadCancelsItClosesAndLeavesNoPartialFi
     EXPECT_TRUE(Dialogs.CancelQuestions.empty()) << "a signal asks nobody";
     EXPECT_EQ(Signals.LastSignal(), SIGTERM);
 }
+
+// Every byte sent is not every byte stored: the ring shows 100 % only with
+// the server's final reply, and then goes.
+TEST_F(TransferCancel, TheRingIsFullOnlyWithTheFinalReply)
+{
+    LogIn();
+    const std::string Local = Dir.File("whole.bin");
+    ASSERT_TRUE(WriteFile(Local, std::string(32 << 20, 'w')));
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    // The server stalls a while in the middle, so that progress is shown.
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("STOR whole.bin").Send("150 go").AcceptData()
+        .ReceiveDataBytes(1 << 20).Pause(1200).ReceiveData().Mark("received").Pause(1500).Send("226 stored");
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    auto *Ring = Find<TCircularProgress>("Progress1");
+    ASSERT_EVENTUALLY(Ring->isVisible(), 5000) << Title() << " " << Window->IpFtpClient()->BytesTransferred() << " " << int(Window->IpFtpClient()->FtpState());
+    ASSERT_EVENTUALLY(Peer.Reached("received") && Window->IpFtpClient()->BytesTransferred() == (32 << 20), 10000);
+    RunFor(700); // progress ticks come every 500 ms
+    EXPECT_TRUE(Ring->isVisible());
+    EXPECT_LT(Ring->Position(), Ring->Maximum()) << "all sent, nothing confirmed";
+    EXPECT_NE(Find<QLabel>("StatusTransfer")->text().indexOf(QStringLiteral("of 32.0 MiB")), -1)
+        << Find<QLabel>("StatusTransfer")->text().toStdString();
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Ring->isVisible(), 5000);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text().toStdString(), "Uploaded whole.bin (33554432 bytes).");
+}
