@@ -3,11 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/AppRules.h"
-#include "app/LogPage.h"
-#include "app/OverwriteQuestion.h"
-#include "app/StatusLine.h"
-
-#include <set>
 #include <utility>
 #include "support/TestPaths.h"
 
@@ -114,41 +109,4 @@ TEST(RemoteNamesOnScreen, ControlBytesAndOverridesAreEscapedInvalidUtf8Replaced)
     EXPECT_TRUE(Bad.contains(QChar(0xFFFD)));
     EXPECT_TRUE(Bad.startsWith(QLatin1String("bad")));
     EXPECT_TRUE(Bad.endsWith(QLatin1String("name")));
-}
-
-TEST(StatusLineTexts, BytesRateAndTimeLeft)
-{
-    const struct
-    {
-        int64_t Bytes, Total, Ms;
-        const char *Shown;
-    } Cases[] = {
-        {0, 1000, 0, "0 bytes of 1000 bytes"},
-        {512, -1, 50, "512 bytes"},                                        // no rate yet, size unknown
-        {1048576, 4194304, 2000, "1.0 MiB of 4.0 MiB, 512.0 KiB/s, 6 s left"},
-        {1048576, 0, 1000, "1.0 MiB, 1.0 MiB/s"},
-        {1024, 1024 * 1024 * 10, 1000, "1.0 KiB of 10.0 MiB, 1.0 KiB/s, 2 h 50 min left"},
-    };
-    for (const auto &C : Cases)
-        EXPECT_EQ(TransferSummary(C.Bytes, C.Total, C.Ms), C.Shown);
-}
-
-TEST(LogTexts, ThePasswordIsMaskedWhateverTheCase)
-{
-    const std::pair<const char *, const char *> Cases[] = {
-        {"PASS secret", "PASS ****"}, {"pass secret", "pass ****"}, {"Pass", "Pass ****"},
-        {"PASSWORD x", "PASSWORD x"}, {"USER ann", "USER ann"},
-    };
-    for (const auto &[Line, Logged] : Cases)
-        EXPECT_EQ(MaskedCommand(Line), Logged);
-}
-
-TEST(OverwriteNames, TheFirstFreeNumberedName)
-{
-    const std::set<std::string> Taken = {"report (1).txt", "notes (1)", "notes (2)"};
-    const auto IsTaken = [&](const std::string &N) { return Taken.count(N) > 0; };
-    EXPECT_EQ(NumberedName("report.txt", IsTaken), "report (2).txt");
-    EXPECT_EQ(NumberedName("notes", IsTaken), "notes (3)");
-    EXPECT_EQ(NumberedName(".profile", IsTaken), ".profile (1)");
-    EXPECT_EQ(NumberedName("a.tar.gz", IsTaken), "a.tar (1).gz");
 }

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QRadioButton>
@@ -17,13 +19,93 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <tuple>
+
 #include "app/CircularProgress.h"
+#include "app/QuitSignals.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app_fixture.h"
 #include "ftp/test_ftp_fixture.h"
 
-#include "transfer_fixture.h"
+namespace {
+
+const char *const RootListing = "drwxr-xr-x 2 o g 0 Jan 01 12:00 pub\r\n"
+                                "-rw-r--r-- 1 o g 5 Jan 01 12:00 a.txt\r\n"
+                                "-rw-r--r-- 1 o g 9 Jan 01 12:00 x/../../escape.txt\r\n"
+                                "-rwxr-x--- 1 o g 7 Jan 01 12:00 run.sh\r\n";
+
+bool Contains(const std::vector<std::string> &Lines, const std::string &Prefix)
+{
+    for (const std::string &L : Lines)
+        if (L.rfind(Prefix, 0) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TransferFlow : public TWindowFixture
+{
+protected:
+    // The window logged in to the scripted server, showing the root folder,
+    // idle and switched to passive mode.
+    void LogIn()
+    {
+        ScriptLogin(Peer, "bob", "pw")
+            .Reply("SYST", "215 UNIX Type: L8")
+            .Reply("PWD", "257 \"/\" is current")
+            .ExpectPort()
+            .Send("200 PORT ok")
+            .Reply("TYPE A", "200 ok")
+            .Expect("LIST")
+            .ConnectData()
+            .Send("150 here")
+            .SendData(RootListing)
+            .CloseData()
+            .Send("226 done");
+        WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
+                      "\nUsername=bob\nPassword=pw\nDefault=/pub\nPassive=0\n");
+        StartWindow();
+        Find<QTimer>("Timer2")->stop(); // its refresh would interleave with the script
+        ShowWindow();
+        ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+        ASSERT_EVENTUALLY(Idle() && Window->FileListModel()->Count() == 3, 10000) << Peer.Describe();
+        Window->IpFtpClient()->SetPassiveMode(true);
+    }
+    bool Idle() const
+    {
+        return Window->IpFtpClient()->FtpState() == stReady && !Window->IpFtpClient()->TransferStream();
+    }
+    void Select(const std::string &Name)
+    {
+        for (int I = 0; I < Window->FileListModel()->Count(); ++I)
+            if (Window->FileListModel()->Entry(I)->FileName == Name) {
+                List()->setCurrentIndex(Window->FileListModel()->index(I));
+                return;
+            }
+        FAIL() << "no entry " << Name;
+    }
+    QListView *List() const { return Window->findChild<QListView *>(QStringLiteral("lbxFiles")); }
+    void Trigger(const char *Action) { Find<QAction>(Action)->trigger(); }
+    // A passive upload of Name as the server sees it, then the refresh
+    // the window asks for once the server confirmed it.
+    void ScriptUpload(const std::string &Lines, const std::string &Name)
+    {
+        Peer.Reply("TYPE I", "200 ok").ExpectPasv();
+        size_t Start = 0;
+        while (Start < Lines.size()) {
+            const size_t End = Lines.find('\n', Start);
+            Peer.Expect(Lines.substr(Start, End - Start)).Send("350 ok");
+            Start = End == std::string::npos ? Lines.size() : End + 1;
+        }
+        Peer.Expect("STOR " + Name).Send("150 go").AcceptData().ReceiveData().Send("226 stored");
+        Peer.Expect("CWD /").Send("250 ok").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok").ExpectPasv()
+            .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done");
+    }
+
+    TScriptedPeer Peer;
+};
 
 TEST_F(TransferFlow, UploadWithoutAFileOnlyOpensTheFileDialog)
 {
@@ -375,54 +457,38 @@ TEST(UnattendedUpload, SaysSoWhenTheServerRefusesTheLogin)
     EXPECT_EQ(Dialogs.Messages.size(), 1u) << "said once";
 }
 
-TEST_F(TransferFlow, UploadingOverAListedFileAsksFirst)
+TEST_F(TransferFlow, UploadingOverAListedFileAsksFirstAppendNever)
 {
     LogIn();
-    const std::string Local = Dir.File("a.txt"); // the listing shows a.txt with 5 bytes
+    const std::string Local = Dir.File("a.txt"); // listed with 5 bytes
     ASSERT_TRUE(WriteFile(Local, "12345678"));
     Dialogs.Files.push_back(Local);
     QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
-    struct TCase
-    {
-        TOverwriteAnswer Answer;
-        const char *NewName;  // the rename box's answer
-        const char *Lines;    // what comes before the STOR
-        const char *StoredAs; // nullptr: nothing is sent
-        const char *Data;
-    } Cases[] = {
-        {oaCancel, nullptr, "", nullptr, ""},
-        {oaOverwrite, nullptr, "", "a.txt", "12345678"},
-        {oaResume, nullptr, "REST 5", "a.txt", "678"},
-        {oaRename, "b.txt", "", "b.txt", "12345678"},
-    };
-    for (const TCase &C : Cases) {
-        SCOPED_TRACE(C.Answer);
+    // Answer, rename box's answer, lines before the STOR, name stored (none: nothing sent), data.
+    const std::tuple<TOverwriteAnswer, const char *, const char *, const char *, const char *> Cases[] = {
+        {oaCancel, nullptr, "", nullptr, ""},     {oaOverwrite, nullptr, "", "a.txt", "12345678"},
+        {oaResume, nullptr, "REST 5", "a.txt", "678"}, {oaRename, "b.txt", "", "b.txt", "12345678"}};
+    for (const auto &[Answer, NewName, Lines, StoredAs, Data] : Cases) {
         Dialogs.Overwrites.clear();
-        Dialogs.OverwriteAnswers.push_back(C.Answer);
-        if (C.NewName)
-            Dialogs.InputAnswers.push_back(C.NewName);
-        if (C.StoredAs)
-            ScriptUpload(C.Lines, C.StoredAs);
+        Dialogs.OverwriteAnswers.push_back(Answer);
+        if (NewName)
+            Dialogs.InputAnswers.push_back(NewName);
+        if (StoredAs)
+            ScriptUpload(Lines, StoredAs);
         QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
-        ASSERT_EQ(Dialogs.Overwrites.size(), 1u);
+        ASSERT_EQ(Dialogs.Overwrites.size(), 1u) << Answer;
         EXPECT_NE(Dialogs.Overwrites[0].find("|resume"), std::string::npos) << "the remote file is smaller";
-        if (!C.StoredAs) {
-            RunFor(300);
-            EXPECT_FALSE(Contains(Peer.Received(), "STOR"));
-            continue;
-        }
-        ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
-        EXPECT_EQ(Peer.DataReceived().back(), C.Data);
+        ASSERT_TRUE(StoredAs ? Peer.WaitDone(10000) : !RunUntil([&] { return Contains(Peer.Received(), "STOR"); }, 300))
+            << Answer << Peer.Describe();
+        EXPECT_EQ(StoredAs ? Peer.DataReceived().back() : std::string(), Data);
         ASSERT_EVENTUALLY(Idle(), 5000);
     }
-    // Append never asks.
-    Find<QGroupBox>("SendMode1")->findChildren<QRadioButton *>()[0]->click();
-    Dialogs.Overwrites.clear();
+    Find<QGroupBox>("SendMode1")->findChildren<QRadioButton *>()[0]->click(); // Append
     Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("APPE a.txt").Send("150 go").AcceptData().ReceiveData()
         .Send("226 stored");
     QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
-    EXPECT_TRUE(Dialogs.Overwrites.empty());
+    EXPECT_EQ(Dialogs.Overwrites.size(), 1u);
 }
 
 TEST_F(TransferFlow, AListingUnderTheFolderPickerChangesNothingOfTheDownload)
@@ -430,52 +496,117 @@ TEST_F(TransferFlow, AListingUnderTheFolderPickerChangesNothingOfTheDownload)
     LogIn();
     TTempDir Target;
     Dialogs.Folders.push_back(Target.Path());
-    // The entry the download was asked for is freed while the picker is open.
-    Dialogs.DuringDialog = [&] {
-        Window->IpFtpDirectoryTree1()->LoadListing("-rw-r--r-- 1 o g 999 Jan 01 12:00 other.bin\r\n");
-    };
-    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData()
-        .SendData("hello").CloseData().Send("226 sent");
+    // The entry asked for is freed while the picker is open.
+    Dialogs.DuringDialog = [&] { Window->IpFtpDirectoryTree1()->LoadListing("-rw-r--r-- 1 o g 999 Jan 01 12:00 b\r\n"); };
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData().SendData("hello")
+        .CloseData().Send("226 sent");
     Select("a.txt");
     Trigger("Downloadfile1");
     EXPECT_EQ(Find<TCircularProgress>("Progress1")->Maximum(), 5) << "the size of the entry asked for";
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
-    ASSERT_EVENTUALLY(FileExists(Target.File("a.txt")), 5000);
-    EXPECT_EQ(ReadFile(Target.File("a.txt")), "hello");
+    ASSERT_EVENTUALLY(ReadFile(Target.File("a.txt")) == "hello", 5000);
 }
 
-TEST_F(TransferFlow, KeysDownloadAFileAndOpenTheParentFolder)
+// Enter on a file downloads it, Backspace opens the parent; a folder change
+// refused by the server or by the busy client leaves tree, list and cursor.
+TEST_F(TransferFlow, KeysAndRefusedFolderChanges)
 {
     LogIn();
     QApplication::setActiveWindow(Window.get());
     List()->setFocus();
     Select("a.txt");
     QTest::keyClick(List(), Qt::Key_Return);
-    EXPECT_EQ(Dialogs.PickFolderCalls, 1) << "Enter on a file asks where to download it";
+    EXPECT_EQ(Dialogs.PickFolderCalls, 1);
     Peer.Expect("CWD ..").Send("250 ok").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok").ExpectPasv()
-        .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done");
+        .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done")
+        .Expect("CWD /pub").Send("550 Not a folder").Expect("NOOP").Pause(600).Send("211 ok");
     QTest::keyClick(List(), Qt::Key_Backspace);
-    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Contains(Peer.Received(), "LIST") && Idle() && Window->FileListModel()->Count() == 3, 5000);
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    for (const char *Why : {"550 Not a folder", "must wait"}) {
+        ASSERT_TRUE(std::string(Why) != "must wait" || Window->IpFtpClient()->SendFtpCommand("NOOP"));
+        Tree->setCurrentItem(Tree->FindPathNode("\\pub"));
+        ASSERT_EVENTUALLY(Idle() && Tree->currentItem() == nullptr, 5000) << Why << ": the tree marks the root again";
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << Why;
+        EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QLatin1String(Why)), -1) << Why;
+        EXPECT_EQ(Window->FileListModel()->Count(), 3) << "the list still shows the root";
+    }
+    ASSERT_TRUE(Peer.WaitDone(5000)) << Peer.Describe();
 }
 
-TEST_F(TransferFlow, ARefusedFolderChangeLeavesTreeListAndCursorAsTheyWere)
+// The server takes part of a transfer, then waits for ABOR and QUIT.
+static void ScriptAbort(TScriptedPeer &Peer, const std::string &Command, bool Upload)
+{
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect(Command).Send("150 go").AcceptData();
+    if (Upload)
+        Peer.ReceiveDataBytes(65536);
+    else
+        Peer.SendData(std::string(100000, 'x'));
+    Peer.Mark("mid").Expect("ABOR").Send("426 Connection closed; transfer aborted.").Send("226 ABOR successful.")
+        .Expect("QUIT").Send("221 Goodbye.");
+}
+
+TEST_F(TransferFlow, DisconnectOrCloseDuringAnUploadAsksThenAbortsBeforeTheQuit)
 {
     LogIn();
-    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
-    QTreeWidgetItem *Pub = Tree->FindPathNode("\\pub");
-    ASSERT_NE(Pub, nullptr);
-    // Refused by the server, then refused because the client is busy.
-    Peer.Expect("CWD /pub").Send("550 Not a folder").Expect("NOOP").Pause(600).Send("211 ok");
-    Tree->setCurrentItem(Pub);
-    ASSERT_EVENTUALLY(Contains(Peer.Received(), "CWD /pub") && Idle(), 5000);
-    ASSERT_EVENTUALLY(Tree->currentItem() == nullptr, 2000) << "the tree marks the root again";
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("550 Not a folder")), -1);
-    ASSERT_TRUE(Window->IpFtpClient()->SendFtpCommand("NOOP"));
-    Tree->setCurrentItem(Pub);
-    ASSERT_EVENTUALLY(Tree->currentItem() == nullptr, 2000);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("must wait")), -1);
-    EXPECT_EQ(Window->FileListModel()->Count(), 3) << "the list still shows the root";
-    ASSERT_TRUE(Peer.WaitDone(5000)) << Peer.Describe();
+    ASSERT_TRUE(WriteFile(Dir.File("big.bin"), std::string(8 << 20, 'u')));
+    Dialogs.Files.push_back(Dir.File("big.bin"));
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    ScriptAbort(Peer, "STOR big.bin", true);
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Peer.Reached("mid"), 10000) << Peer.Describe();
+    Dialogs.CancelAnswers = {false, false, true}; // keep going twice, then cancel
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    EXPECT_FALSE(Window->close()) << "the window stays while the transfer goes on";
+    EXPECT_EQ(Text("ConnectBtn"), "Disconnect");
+    RunFor(300);
+    EXPECT_TRUE(Window->TransferRunning() && !Contains(Peer.Received(), "ABOR"));
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    EXPECT_EQ(Dialogs.CancelQuestions.size(), 3u);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text().toStdString(), "Upload of big.bin cancelled.");
+    EXPECT_FALSE(Find<TCircularProgress>("Progress1")->isVisible()) << "the ring goes with the transfer";
+    EXPECT_EQ(Text("ConnectBtn"), "Connect");
+    EXPECT_TRUE(Dialogs.Messages.empty()) << "a cancel is no failure";
+}
+
+TEST_F(TransferFlow, ASignalDuringADownloadCancelsItClosesAndLeavesNoPartialFile)
+{
+    LogIn();
+    TTempDir Target;
+    Dialogs.Folders.push_back(Target.Path());
+    const auto Files = [&] { return QDir(QString::fromStdString(Target.Path())).entryList(QDir::Files | QDir::Hidden); };
+    ScriptAbort(Peer, "RETR a.txt", false);
+    TQuitSignals Signals;
+    QObject::connect(&Signals, &TQuitSignals::Requested, Window.get(), [this] { Window->EndForSignal(); });
+    Select("a.txt");
+    Trigger("Downloadfile1");
+    ASSERT_EVENTUALLY(Peer.Reached("mid") && !Files().isEmpty(), 10000) << Peer.Describe();
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Window->isVisible(), 5000) << "the window closes once the cancel is done";
+    EXPECT_TRUE(Files().isEmpty()) << Files().join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(Dialogs.CancelQuestions.empty()) << "a signal asks nobody";
+}
+
+// The ring shows 100 % only with the server's final reply.
+TEST_F(TransferFlow, TheRingIsFullOnlyWithTheFinalReply)
+{
+    LogIn();
+    ASSERT_TRUE(WriteFile(Dir.File("whole.bin"), std::string(32 << 20, 'w')));
+    Dialogs.Files.push_back(Dir.File("whole.bin"));
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    // A stall in the middle, so that progress is shown.
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("STOR whole.bin").Send("150 go").AcceptData()
+        .ReceiveDataBytes(1 << 20).Pause(1200).ReceiveData().Mark("received").Pause(1500).Send("226 stored");
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    auto *Ring = Find<TCircularProgress>("Progress1");
+    ASSERT_EVENTUALLY(Ring->isVisible(), 5000);
+    ASSERT_EVENTUALLY(Peer.Reached("received") && Window->IpFtpClient()->BytesTransferred() == (32 << 20), 10000);
+    RunFor(700); // progress ticks come every 500 ms
+    EXPECT_TRUE(Ring->isVisible() && Ring->Position() < Ring->Maximum()) << "all sent, nothing confirmed";
+    EXPECT_NE(Find<QLabel>("StatusTransfer")->text().indexOf(QStringLiteral("of 32.0 MiB")), -1);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Ring->isVisible(), 5000);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text().toStdString(), "Uploaded whole.bin (33554432 bytes).");
 }
