@@ -303,10 +303,8 @@ TEST_F(MainWindow, EveryReplyIsLoggedOnceWithItsLines)
     Window->IpFtpClientFtpReply(Window->IpFtpClient(), 214, "214-Help\r\n214-Two\r\n214 End\r\n");
     Window->IpFtpClientFtpReply(Window->IpFtpClient(), 550, "550 \x1b[31mred\x07\r\n");
     // Each entry begins with its time.
-    const QString Log = Find<QPlainTextEdit>("ReplyMemo")->toPlainText();
-    EXPECT_EQ(QString(Log).replace(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "),
-                                                      QRegularExpression::MultilineOption),
-                                   QString()).toStdString(),
+    const QRegularExpression Time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "), QRegularExpression::MultilineOption);
+    EXPECT_EQ(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().replace(Time, QString()).toStdString(),
               "< 230 Logged in\n< 214-Help\n           214-Two\n           214 End\n< 550 \\x1B[31mred\\x07");
 }
 

@@ -6,9 +6,10 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+
+#include <tuple>
 
 #include "app_fixture.h"
 #include "ftp/test_ftp_fixture.h"
@@ -41,28 +42,18 @@ protected:
 
 TEST_F(SessionOutcome, AFailedLoginIsShownAndTheButtonOffersConnectAgain)
 {
-    struct TCase
-    {
-        const char *What;
-        std::function<void(TScriptedPeer &)> Script; // null: nothing listens
-        const char *Shown;
-    } Cases[] = {
+    // What, the server's script (none: nothing listens), what the user reads.
+    const std::tuple<const char *, std::function<void(TScriptedPeer &)>, const char *> Cases[] = {
         {"wrong password",
-         [](TScriptedPeer &P) {
-             P.Send("220 hi").Expect("USER bob").Send("331 pw").Expect("PASS pw").Send("530 Login incorrect.");
-         },
-         "refused the login: 530 Login incorrect."},
+         [](TScriptedPeer &P) { P.Send("220 hi").Expect("USER bob").Send("331 pw").Expect("PASS pw").Send("530 No."); },
+         "refused the login: 530 No."},
         {"refused port", nullptr, "Could not connect to 127.0.0.1:"},
-        {"silent server", [](TScriptedPeer &P) { P.Accept().Hold(); }, "did not complete the login within 1 seconds"},
-    };
-    for (const TCase &C : Cases) {
-        SCOPED_TRACE(C.What);
+        {"silent server", [](TScriptedPeer &P) { P.Accept().Hold(); }, "did not complete the login within 1 seconds"}};
+    for (const auto &[What, Script, Shown] : Cases) {
+        SCOPED_TRACE(What);
         auto Peer = std::make_unique<TScriptedPeer>();
         const uint16_t Port = Peer->Port();
-        if (C.Script)
-            C.Script(*Peer);
-        else
-            Peer.reset(); // its port refuses connections now
+        Script ? Script(*Peer) : Peer.reset(); // a closed listener's port refuses connections
         Dialogs.Messages.clear();
         Start(Port);
         Find<QLineEdit>("LoginTimeoutEdit")->setText(QStringLiteral("1"));
@@ -71,13 +62,11 @@ TEST_F(SessionOutcome, AFailedLoginIsShownAndTheButtonOffersConnectAgain)
         EXPECT_EQ(AccessibleName(Find<QPushButton>("ConnectBtn")), "Disconnect");
         ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 10000);
         EXPECT_EQ(Dialogs.Messages.size(), 1u);
-        EXPECT_NE(Dialogs.Messages[0].find(C.Shown), std::string::npos) << Dialogs.Messages[0];
+        EXPECT_NE(Dialogs.Messages[0].find(Shown), std::string::npos) << Dialogs.Messages[0];
         EXPECT_EQ(Outcome(), Dialogs.Messages[0]) << "the status bar keeps the latest outcome";
         EXPECT_NE(Log().find(Dialogs.Messages[0]), std::string::npos) << "and the log records it";
-        EXPECT_EQ(Text("ConnectBtn"), "Connect");
-        EXPECT_EQ(AccessibleName(Find<QPushButton>("ConnectBtn")), "Connect") << "a screen reader hears the caption";
-        if (Peer)
-            Peer->Release();
+        EXPECT_EQ(Text("ConnectBtn") + "|" + AccessibleName(Find<QPushButton>("ConnectBtn")).toStdString(), "Connect|Connect");
+        Peer ? Peer->Release() : void();
         TearDown();
     }
 }
@@ -87,7 +76,6 @@ TEST_F(SessionOutcome, ConnectLeavesASilentServerForTheHostTypedNow)
     TScriptedPeer Silent;
     Silent.Accept().Hold();
     Start(Silent.Port(), "pw");
-    EXPECT_EQ(Text("ConnectBtn"), "Disconnect");
     ASSERT_EVENTUALLY(Silent.Connections() == 1, 5000);
 
     TScriptedPeer Good;
@@ -96,8 +84,7 @@ TEST_F(SessionOutcome, ConnectLeavesASilentServerForTheHostTypedNow)
     Press("ConnectBtn"); // Disconnect: the attempt ends at once
     EXPECT_EQ(Text("ConnectBtn"), "Connect");
     Press("ConnectBtn");
-    ASSERT_TRUE(Good.WaitDone(5000)) << Good.Describe();
-    ASSERT_EVENTUALLY(Window->IpFtpClient()->LoggedIn(), 5000);
+    ASSERT_EVENTUALLY(Good.Done() && Window->IpFtpClient()->LoggedIn(), 5000) << Good.Describe();
     EXPECT_EQ(Outcome(), "Logged on to " + LocalAddress(Good.Port()) + " as bob.");
     EXPECT_TRUE(Dialogs.Messages.empty());
     Silent.Release();
@@ -107,7 +94,6 @@ TEST_F(SessionOutcome, TheWindowIsAMainWindowAndHidesWhatNobodySees)
 {
     StartWindow();
     ShowWindow();
-    EXPECT_TRUE(Window->statusBar()->isVisible());
     QAccessibleInterface *Root = QAccessible::queryAccessibleInterface(Window.get());
     std::function<bool(QAccessibleInterface *)> Exposes = [&](QAccessibleInterface *Node) {
         for (int I = 0; I < Node->childCount(); ++I)
@@ -132,6 +118,5 @@ TEST_F(SessionOutcome, TheUnattendedUploadGivesUpAfterThirtySecondsOfSilence)
     ASSERT_EQ(Dialogs.Messages.size(), 1u) << "said once";
     EXPECT_NE(Dialogs.Messages[0].find("nightly.bin was not uploaded"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_NE(Dialogs.Messages[0].find("30 seconds"), std::string::npos) << Dialogs.Messages[0];
-    EXPECT_EQ(Text("ConnectBtn"), "Connect");
     Silent.Release();
 }
