@@ -220,7 +220,12 @@ void TTolvaneFtp::DoUpClick()
         return;
     }
     SetProgressMaximum(LocalFileSize(FFileLabel));
-    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), RemoteNameOfLocalPath(FFileLabel));
+    const std::string Name = RemoteNameOfLocalPath(FFileLabel);
+    if (HasBackslash(Name)) {
+        Report(tr("%1 was not uploaded: a \\ in a remote name would be sent as /.").arg(DisplayName(Name)), true);
+        return;
+    }
+    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), Name);
     if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
@@ -435,8 +440,10 @@ void TTolvaneFtp::lbxFilesMouseDown() { EnableFileMenu(SelectedRow() >= 0); }
 
 void TTolvaneFtp::Timer2Timer()
 {
-    AskServerFolder(FRemoteFolder);
     Timer2->stop();
+    // Without a login there is nothing to refresh; a busy client says so.
+    if (FClient->LoggedIn() && CanRunNow(tr("Refreshing")))
+        AskServerFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::Refresh1Click() { Timer2->start(); }
