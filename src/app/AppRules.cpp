@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <QList>
+#include <QStringDecoder>
+#include <QStringList>
 
 #include <charconv>
 
@@ -91,8 +93,9 @@ bool NeedsEscape(char32_t C)
     if (C < 0x20 || C == 0x7F || (C >= 0x80 && C <= 0x9F))
         return true;
     // Direction marks, embeddings, overrides and isolates reorder what
-    // follows them; line and paragraph separators break a one-line label.
-    return C == 0x200E || C == 0x200F || (C >= 0x202A && C <= 0x202E) ||
+    // follows them; zero-width characters hide inside a name; line and
+    // paragraph separators break a one-line label.
+    return (C >= 0x200B && C <= 0x200F) || C == 0xFEFF || (C >= 0x202A && C <= 0x202E) ||
            (C >= 0x2066 && C <= 0x2069) || C == 0x2028 || C == 0x2029 || C == 0x061C;
 }
 
@@ -110,7 +113,9 @@ QString DisplayName(const std::string &Bytes)
         return QString::fromLatin1(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
 
     static const char Hex[] = "0123456789ABCDEF";
-    const QString Decoded = QString::fromUtf8(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+    // fromUtf8 would drop a byte order mark at the start without a trace.
+    QStringDecoder Decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    const QString Decoded = Decoder(QByteArrayView(Bytes.data(), static_cast<qsizetype>(Bytes.size())));
     QString Shown;
     Shown.reserve(Decoded.size() + 8);
     for (const char32_t C : Decoded.toUcs4()) {
@@ -124,4 +129,22 @@ QString DisplayName(const std::string &Bytes)
             Shown.append(QLatin1Char(Hex[(C >> Shift) & 0xF]));
     }
     return Shown;
+}
+
+QString ReplyForPeople(const std::string &Text)
+{
+    QStringList Lines;
+    size_t Start = 0;
+    while (Start < Text.size()) {
+        size_t End = Text.find('\n', Start);
+        if (End == std::string::npos)
+            End = Text.size();
+        std::string Line = Text.substr(Start, End - Start);
+        if (!Line.empty() && Line.back() == '\r')
+            Line.pop_back();
+        if (!Line.empty())
+            Lines.append(DisplayName(Line));
+        Start = End + 1;
+    }
+    return Lines.join(QLatin1Char(' '));
 }

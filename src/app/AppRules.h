@@ -47,3 +47,7 @@ bool IsRegularFile(const std::string &Path);
 // are shown as escapes (\x1B, \u202E), so a server can neither hide parts
 // of a name nor make it look like another one.
 QString DisplayName(const std::string &Bytes);
+
+// A reply or an error text in one line for a message: its lines joined by
+// blanks, each shown as DisplayName shows a name.
+QString ReplyForPeople(const std::string &Text);

@@ -49,6 +49,40 @@ public:
     {
         return QFileDialog::getExistingDirectory(Parent, QString(), QDir::homePath());
     }
+
+    TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume) override
+    {
+        QMessageBox Box(QMessageBox::Question, QStringLiteral("Tolvane FTP Uploader"), Text, QMessageBox::NoButton,
+                        Parent);
+        Box.setTextFormat(Qt::PlainText);
+        QAbstractButton *Overwrite = Box.addButton(QObject::tr("&Overwrite"), QMessageBox::DestructiveRole);
+        QAbstractButton *Resume = CanResume ? Box.addButton(QObject::tr("&Resume"), QMessageBox::AcceptRole) : nullptr;
+        QAbstractButton *Rename = Box.addButton(QObject::tr("Re&name"), QMessageBox::ActionRole);
+        QPushButton *Cancel = Box.addButton(QMessageBox::Cancel);
+        Box.setDefaultButton(Cancel);
+        Box.setEscapeButton(Cancel);
+        Box.exec();
+        if (Box.clickedButton() == Overwrite)
+            return oaOverwrite;
+        if (Resume && Box.clickedButton() == Resume)
+            return oaResume;
+        if (Box.clickedButton() == Rename)
+            return oaRename;
+        return oaCancel;
+    }
+
+    bool AskCancelTransfer(QWidget *Parent, const QString &Text) override
+    {
+        QMessageBox Box(QMessageBox::Warning, QStringLiteral("Tolvane FTP Uploader"), Text, QMessageBox::NoButton,
+                        Parent);
+        Box.setTextFormat(Qt::PlainText);
+        QAbstractButton *Cancel = Box.addButton(QObject::tr("&Cancel the transfer"), QMessageBox::DestructiveRole);
+        QPushButton *Keep = Box.addButton(QObject::tr("&Keep going"), QMessageBox::RejectRole);
+        Box.setDefaultButton(Keep);
+        Box.setEscapeButton(Keep);
+        Box.exec();
+        return Box.clickedButton() == Cancel;
+    }
 };
 
 TQtDialogProvider StandardDialogs;

@@ -8,6 +8,9 @@ class QWidget;
 
 enum TDialogAnswer { daNone, daYes, daNo };
 
+// What to do with a file that a transfer would replace.
+enum TOverwriteAnswer { oaCancel, oaOverwrite, oaResume, oaRename };
+
 class TDialogProvider
 {
 public:
@@ -22,6 +25,12 @@ public:
     virtual QString OpenFile(QWidget *Parent) = 0;
     // The download folder; empty when cancelled.
     virtual QString PickFolder(QWidget *Parent) = 0;
+    // Text names the file that exists; Resume is offered only when
+    // CanResume. A box closed without an answer is oaCancel.
+    virtual TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume) = 0;
+    // A transfer runs while the user disconnects or closes: true to cancel
+    // it, false to keep it going.
+    virtual bool AskCancelTransfer(QWidget *Parent, const QString &Text) = 0;
 };
 
 // The provider in use (Qt's standard dialogs unless a test installed another).

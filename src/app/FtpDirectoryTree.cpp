@@ -2,11 +2,13 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QTimer>
 
 #include "app/AppRules.h"
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
 #include "ftp/IpFtpClient.h"
+#include "ftp/IpFtpProtocol.h"
 
 namespace {
 
@@ -140,10 +142,22 @@ std::string TIpFtpDirectoryTree::VmsNodePath(const QTreeWidgetItem *Node) const
     return Path;
 }
 
+std::string TIpFtpDirectoryTree::ServerPath(const QTreeWidgetItem *Node)
+{
+    std::string Path;
+    for (; Node; Node = Node->parent())
+        Path = "/" + NodeName(Node) + Path;
+    return Path.empty() ? std::string("/") : Path;
+}
+
 QTreeWidgetItem *TIpFtpDirectoryTree::FindPathNode(const std::string &Path) const
 {
     const bool Vms = FDirectoryStyle == dsVms || FDirectoryStyle == dsMultiNet;
-    const std::vector<std::string> Pieces = SplitTokens(Path, Vms ? "." : "\\");
+    return FindPieces(SplitTokens(Path, Vms ? "." : "\\"));
+}
+
+QTreeWidgetItem *TIpFtpDirectoryTree::FindPieces(const std::vector<std::string> &Pieces) const
+{
     QTreeWidgetItem *Found = nullptr;
     // The siblings scanned for the next piece: the root nodes first.
     const QTreeWidgetItem *Parent = nullptr;
@@ -178,14 +192,34 @@ void TIpFtpDirectoryTree::SetCurrentPath(const std::string &Path)
     }
 
     std::vector<std::string> Pieces;
-    if (FCurrentPath.find('\\') != std::string::npos)
+    const bool Vms = FDirectoryStyle == dsVms || FDirectoryStyle == dsMultiNet;
+    // The client hands over its path with every "/" turned into "\\", which
+    // makes a folder named "a\\b" two folders. The reply it comes from still
+    // tells them apart.
+    const TIpCustomFtpClient *Client = FtpClient();
+    const std::string Raw = Client && !Vms ? FtpQuotedPath(Client->ReplyText()) : std::string();
+    if (Path.empty() && !Vms) {
+        Pieces = FCurrentPieces;
+    } else if (!Raw.empty() && Raw[0] == '/' && ToDosPath(Raw) == Path) {
+        size_t Start = 1;
+        while (Start < Raw.size()) {
+            size_t End = Raw.find('/', Start);
+            if (End == std::string::npos)
+                End = Raw.size();
+            if (End > Start)
+                Pieces.push_back(Raw.substr(Start, End - Start));
+            Start = End + 1;
+        }
+    } else if (FCurrentPath.find('\\') != std::string::npos) {
         Pieces = SplitTokens(FCurrentPath, "\\");
-    else if (!FCurrentPath.empty())
+    } else if (!FCurrentPath.empty()) {
         Pieces.push_back(FCurrentPath);
+    }
+    FCurrentPieces = Pieces;
     if (Pieces.empty())
         return;
 
-    QTreeWidgetItem *Node = FindPathNode(FCurrentPath);
+    QTreeWidgetItem *Node = FindPieces(Pieces);
     const size_t Start = Node ? static_cast<size_t>(NodeLevel(Node) + 1) : 0;
     for (size_t I = Start; I < Pieces.size(); ++I) {
         QTreeWidgetItem *Child = NewNode(Pieces[I]);
@@ -203,7 +237,7 @@ void TIpFtpDirectoryTree::LoadListing(const std::string &Listing)
         FListBox->Clear();
     FFileList.ParseListing(Listing, FDirectoryStyle, FOnParseStyle);
 
-    QTreeWidgetItem *Parent = FindPathNode(FCurrentPath);
+    QTreeWidgetItem *Parent = FindPieces(FCurrentPieces);
     if (Parent) {
         // Removing a node that holds the selection would move it, and a
         // moved selection asks the client for a folder change.
@@ -257,9 +291,24 @@ void TIpFtpDirectoryTree::SelectionChanged(QTreeWidgetItem *Node)
     if (!Client || FClearing || FFollowing || !Node)
         return;
     const bool Vms = FDirectoryStyle == dsVms || FDirectoryStyle == dsMultiNet;
-    Client->ChangeDir(Vms ? VmsNodePath(Node) : NodePath(Node));
+    if (OnFolderRequest && !Vms)
+        FLastRequestStarted = OnFolderRequest(ServerPath(Node));
+    else
+        FLastRequestStarted = Client->ChangeDir(Vms ? VmsNodePath(Node) : NodePath(Node));
+    // A refused change must not leave the tree on a folder the list does
+    // not show.
+    if (!FLastRequestStarted)
+        MarkCurrentFolder();
     if (OnChange)
         OnChange(this, Node);
+}
+
+void TIpFtpDirectoryTree::MarkCurrentFolder()
+{
+    QTimer::singleShot(0, this, [this] {
+        const bool Vms = FDirectoryStyle == dsVms || FDirectoryStyle == dsMultiNet;
+        ShowCurrentFolder(Vms ? FindPathNode(FCurrentPath) : FindPieces(FCurrentPieces));
+    });
 }
 
 void TIpFtpDirectoryTree::keyPressEvent(QKeyEvent *Event)

@@ -58,6 +58,18 @@ public:
     std::function<void(TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node)> OnChange;
     // Raised after a listing has been loaded.
     std::function<void(TIpFtpDirectoryTree *Sender)> OnChanged;
+    // When set, a picked folder goes here instead of to the client's
+    // ChangeDir: Path is the node's folder as the server's names joined by
+    // "/" (never rewritten); true when the change was started.
+    std::function<bool(const std::string &Path)> OnFolderRequest;
+    // The folder as the server names it: "/" and its names, unchanged.
+    static std::string ServerPath(const QTreeWidgetItem *Node);
+    // Whether the last picked folder was asked for (false: the client was
+    // busy, and the tree marks the client's folder again).
+    bool LastRequestStarted() const { return FLastRequestStarted; }
+    // Marks the client's current folder again (after a refused change), from
+    // the event loop, so that a click being handled is not undone under it.
+    void MarkCurrentFolder();
 
 protected:
     void keyPressEvent(QKeyEvent *Event) override;
@@ -66,11 +78,16 @@ private:
     void SelectionChanged(QTreeWidgetItem *Node);
     void ShowCurrentFolder(QTreeWidgetItem *Node);
     QTreeWidgetItem *NewNode(const std::string &Name) const;
+    QTreeWidgetItem *FindPieces(const std::vector<std::string> &Pieces) const;
 
     TIpFtpDirStyle FDirectoryStyle = dsUnix;
     TIpUserParseStyleEvent FOnParseStyle;
     TFileListModel *FListBox = nullptr;
     std::string FCurrentPath;
+    // The current folder's names. For the server's own path they come from
+    // its reply, split at "/" only: a "\\" in a folder name is no separator.
+    std::vector<std::string> FCurrentPieces;
+    bool FLastRequestStarted = false;
     bool FClearing = false;
     bool FFollowing = false; // marking the client's folder, not a user's pick
     TIpFtpFileList FFileList;

@@ -11,25 +11,39 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 const char *const Section = "TolvaneFtp";
-const char *const Keys[] = {"Host", "Username", "Password", "Default"};
+const char *const Keys[] = {"Host", "Username", "Password", "Default", "Passive"};
+constexpr int KeyCount = 5;
 
 // A settings file is a few hundred bytes; anything far beyond that is not
 // ours to interpret, and reading it whole must not cost the program its memory.
 constexpr off_t MaxReadSize = 1024 * 1024;
 
-bool LoadWhole(const std::string &Path, std::string &Text, off_t Limit)
+enum TLoad { ldOk, ldAbsent, ldUnreadable, ldRefused };
+
+// O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
+// and the program would never start.
+TLoad LoadWhole(const std::string &Path, std::string &Text, off_t Limit, std::string *Problem)
 {
-    const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Fd < 0)
-        return false;
-    struct stat St;
-    if (::fstat(Fd, &St) != 0 || !S_ISREG(St.st_mode) || (Limit > 0 && St.st_size > Limit)) {
+    const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (Fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return ldAbsent;
+        if (Problem)
+            *Problem = Path + " cannot be read: " + std::strerror(errno);
+        return ldUnreadable;
+    }
+    struct stat St = {};
+    if (::fstat(Fd, &St) != 0 || !S_ISREG(St.st_mode) || St.st_size > Limit) {
         ::close(Fd);
-        return false;
+        if (Problem)
+            *Problem = Path + (S_ISREG(St.st_mode) ? " is larger than 1 MiB" : " is not a regular file") +
+                       "; it is not a settings file and was not read";
+        return ldRefused;
     }
     Text.clear();
     char Buffer[16384];
@@ -40,11 +54,16 @@ bool LoadWhole(const std::string &Path, std::string &Text, off_t Limit)
         if (N <= 0)
             break;
         Text.append(Buffer, static_cast<size_t>(N));
-        if (Limit > 0 && static_cast<off_t>(Text.size()) > Limit)
+        if (static_cast<off_t>(Text.size()) > Limit)
             break;
     }
     ::close(Fd);
-    return !(Limit > 0 && static_cast<off_t>(Text.size()) > Limit);
+    if (static_cast<off_t>(Text.size()) > Limit) {
+        if (Problem)
+            *Problem = Path + " is larger than 1 MiB; it is not a settings file and was not read";
+        return ldRefused;
+    }
+    return ldOk;
 }
 
 std::string ParentOf(const std::string &Path)
@@ -126,18 +145,35 @@ std::string HostIniPath()
     return HostIniPathFor(ExecutableDir(), Xdg ? Xdg : "", Home ? Home : "");
 }
 
-THostSettings ReadHostSettings(const std::string &Path)
+std::string QuoteValue(const std::string &Value)
+{
+    const auto Blank = [](char C) { return C == ' ' || C == '\t'; };
+    const bool Quoted = Value.size() >= 2 && Value.front() == '"' && Value.back() == '"';
+    if (Value.empty() || (!Blank(Value.front()) && !Blank(Value.back()) && !Quoted))
+        return Value;
+    return '"' + Value + '"';
+}
+
+std::string UnquoteValue(const std::string &Value)
+{
+    if (Value.size() >= 2 && Value.front() == '"' && Value.back() == '"')
+        return Value.substr(1, Value.size() - 2);
+    return Value;
+}
+
+THostSettings ReadHostSettings(const std::string &Path, std::string *Problem)
 {
     THostSettings Result;
     std::string Text;
-    if (!LoadWhole(Path, Text, MaxReadSize))
+    if (LoadWhole(Path, Text, MaxReadSize, Problem) != ldOk)
         return Result;
     CSimpleIniA Ini;
     if (Ini.LoadData(Text.data(), Text.size()) < 0)
         return Result;
     std::string *Fields[] = {&Result.Host, &Result.Username, &Result.Password, &Result.Default};
     for (int I = 0; I < 4; ++I)
-        *Fields[I] = Ini.GetValue(Section, Keys[I], "");
+        *Fields[I] = UnquoteValue(Ini.GetValue(Section, Keys[I], ""));
+    Result.Passive = std::string(Ini.GetValue(Section, "Passive", "1")) != "0";
     return Result;
 }
 
@@ -147,19 +183,24 @@ void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
 
     CSimpleIniA Ini;
     Ini.SetSpaces(false); // "key=value", as the format has always been
-    std::string Existing;
+    std::string Existing, Problem;
     // Whatever else the file holds is kept, but only a file that parses:
-    // an unreadable one is replaced by the four keys.
-    if (LoadWhole(Path, Existing, 0) && Ini.LoadData(Existing.data(), Existing.size()) < 0)
+    // an unreadable one is replaced by the keys. Something that is no
+    // settings file at all is left alone.
+    const TLoad Loaded = LoadWhole(Path, Existing, MaxReadSize, &Problem);
+    if (Loaded == ldRefused)
+        throw Failure;
+    if (Loaded == ldOk && Ini.LoadData(Existing.data(), Existing.size()) < 0)
         Ini.Reset();
     // Removed first, so that they come back in their order after the
     // section's other keys.
     for (const char *Key : Keys)
         Ini.Delete(Section, Key);
+    const std::string Passive = Settings.Passive ? "1" : "0";
     const std::string *Fields[] = {&Settings.Host, &Settings.Username, &Settings.Password,
-                                   &Settings.Default};
-    for (int I = 0; I < 4; ++I)
-        if (Ini.SetValue(Section, Keys[I], OneLine(*Fields[I]).c_str()) < 0)
+                                   &Settings.Default, &Passive};
+    for (int I = 0; I < KeyCount; ++I)
+        if (Ini.SetValue(Section, Keys[I], QuoteValue(OneLine(*Fields[I])).c_str()) < 0)
             throw Failure;
 
     std::string Data;

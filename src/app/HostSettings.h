@@ -12,6 +12,9 @@ struct THostSettings
     std::string Username;
     std::string Password;
     std::string Default;
+    // Passive data connections; a file without the key means passive, which
+    // is what works behind the routers most users sit behind.
+    bool Passive = true;
 };
 
 // Raised when the settings cannot be written; the message is
@@ -30,12 +33,21 @@ std::string HostIniPath();
 std::string HostIniPathFor(const std::string &ExeDir, const std::string &XdgConfigHome,
                            const std::string &Home);
 
-// Reads the four keys; an absent file, section or key reads as empty, and a
-// file that is not a settings file at all (binary, huge) reads as empty.
-THostSettings ReadHostSettings(const std::string &Path);
+// Reads the keys; an absent file, section or key reads as empty (Passive as
+// on). Something that is not a settings file (not a regular file, such as a
+// FIFO, which is never opened for a blocking read, or over 1 MiB) reads as
+// empty and *Problem says why; an absent file is no problem.
+THostSettings ReadHostSettings(const std::string &Path, std::string *Problem = nullptr);
 
-// Writes all four keys in the order Host, Username, Password, Default. The
+// A value as it goes into the file: one with blanks at either end, or one
+// that is quoted already, is put in double quotes, because the file's reader
+// trims values; UnquoteValue undoes it, and leaves every other value alone.
+std::string QuoteValue(const std::string &Value);
+std::string UnquoteValue(const std::string &Value);
+
+// Writes the keys in the order Host, Username, Password, Default, Passive. The
 // file is replaced as a whole and readable by its owner only (it holds a
 // password); a missing configuration folder is created. Throws
-// EHostSettingsError when the file cannot be written.
+// EHostSettingsError when the file cannot be written, and when the path
+// holds something that is not a settings file (it is never replaced).
 void WriteHostSettings(const std::string &Path, const THostSettings &Settings);

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTimer>
@@ -27,6 +28,8 @@
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
+#include "app/LogPage.h"
+#include "app/StatusLine.h"
 #include "base/IpDebugLog.h"
 #include "base/IpEventLog.h"
 #include "base/IpInits.h"
@@ -83,7 +86,7 @@ QLabel *Caption(QWidget *Parent, const QString &Text, QWidget *Buddy)
 } // namespace
 
 TTolvaneFtp::TTolvaneFtp(const std::string &SettingsPath, const QStringList &Arguments, QWidget *Parent)
-    : QWidget(Parent), FSettingsPath(SettingsPath), FArguments(Arguments)
+    : QMainWindow(Parent), FSettingsPath(SettingsPath), FArguments(Arguments)
 {
     TolvaneFtp = this;
     CreateWidgets();
@@ -105,6 +108,8 @@ TTolvaneFtp::~TTolvaneFtp()
     FClient->OnFtpReply = nullptr;
     FClient->OnFtpStatus = nullptr;
     FClient->OnError = nullptr;
+    FClient->OnFtpError = nullptr;
+    FClient->OnFtpLoginError = nullptr;
     FClient.reset();
     if (TolvaneFtp == this)
         TolvaneFtp = nullptr;
@@ -119,6 +124,10 @@ void TTolvaneFtp::CreateWidgets()
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setAcceptDrops(true);
+    setCentralWidget(new QWidget(this));
+    centralWidget()->setObjectName(QStringLiteral("MainArea"));
+    FStatus = new TStatusLine(statusBar());
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
 
     FClient = std::make_unique<TIpFtpClient>(nullptr);
 
@@ -191,7 +200,10 @@ void TTolvaneFtp::CreateWidgets()
     DefRemote->setText(QStringLiteral("/"));
     sBitBtn4 = Button(FolderPage, "sBitBtn4", tr("Sa&ve"), ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
     sBitBtn3 = Button(FolderPage, "sBitBtn3", tr("&Navigate"), ThemeIcon("go-jump", QStyle::SP_DirLinkIcon));
-    DoUp = Button(FolderPage, "DoUp", tr("DoUp"), QIcon());
+    // Never shown, so kept out of the window's widget tree: a screen reader
+    // must not offer a button nobody can see.
+    DoUp = Button(this, "DoUp", tr("DoUp"), QIcon());
+    DoUp->setWindowFlags(Qt::Window);
     DoUp->setVisible(false);
     PageControl->addTab(FolderPage, ThemeIcon("folder-remote", QStyle::SP_DirIcon), tr("Upload folder"));
 
@@ -213,20 +225,16 @@ void TTolvaneFtp::CreateWidgets()
     TimeoutEdit = Edit(OptionsPage, "TimeoutEdit");
     TimeoutEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,9}")), TimeoutEdit));
     TimeoutEdit->setToolTip(tr("Transfer time-out in milliseconds; 0 turns it off"));
+    LoginTimeoutEdit = Edit(OptionsPage, "LoginTimeoutEdit");
+    LoginTimeoutEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,5}")), LoginTimeoutEdit));
+    LoginTimeoutEdit->setText(QStringLiteral("30"));
+    LoginTimeoutEdit->setToolTip(tr("Seconds allowed for connecting, the greeting and the login; 0 waits for ever"));
     PageControl->addTab(OptionsPage, ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView), tr("Options"));
 
     // Page "Log"
-    auto *LogPage = new QWidget;
-    LogPage->setObjectName(QStringLiteral("LogPage"));
-    ReplyMemo = new QPlainTextEdit(LogPage);
-    ReplyMemo->setObjectName(QStringLiteral("ReplyMemo"));
-    ReplyMemo->setReadOnly(true);
-    ReplyMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    ReplyMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    // A server that talks forever must not eat the machine's memory.
-    ReplyMemo->setMaximumBlockCount(20000);
-    ReplyMemo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    PageControl->addTab(LogPage, ThemeIcon("text-x-generic", QStyle::SP_FileDialogContentsView), tr("Log"));
+    FLogPage = new TLogPage;
+    ReplyMemo = FLogPage->Memo();
+    PageControl->addTab(FLogPage, ThemeIcon("text-x-generic", QStyle::SP_FileDialogContentsView), tr("Log"));
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
@@ -241,6 +249,17 @@ void TTolvaneFtp::CreateWidgets()
     FRetryTimer = new QTimer(this);
     FRetryTimer->setObjectName(QStringLiteral("UnattendedRetry"));
     FRetryTimer->setInterval(1000);
+    FLoginTimer = new QTimer(this);
+    FLoginTimer->setObjectName(QStringLiteral("LoginTimer"));
+    FLoginTimer->setSingleShot(true);
+    FQuitTimer = new QTimer(this);
+    FQuitTimer->setObjectName(QStringLiteral("QuitTimer"));
+    FQuitTimer->setSingleShot(true);
+    FQuitTimer->setInterval(5000);
+    FCancelTimer = new QTimer(this);
+    FCancelTimer->setObjectName(QStringLiteral("CancelTimer"));
+    FCancelTimer->setSingleShot(true);
+    FCancelTimer->setInterval(10000);
 }
 
 void TTolvaneFtp::CreateActions()
@@ -271,6 +290,19 @@ void TTolvaneFtp::CreateActions()
     RemotePopupMenu->addSeparator();
     Permissions1 = Add("Permissions1", tr("Permissions"), QKeySequence(Qt::CTRL | Qt::Key_P),
                        tr("Change the permissions of the selected file"), ThemeIcon("document-properties", QStyle::SP_FileDialogInfoView));
+    // Backspace opens the parent folder, from the list and from the tree.
+    GoUp = new QAction(ThemeIcon("go-up", QStyle::SP_FileDialogToParent), tr("Parent folder"), this);
+    GoUp->setObjectName(QStringLiteral("GoUp"));
+    GoUp->setShortcut(QKeySequence(Qt::Key_Backspace));
+    GoUp->setShortcutContext(Qt::WidgetShortcut);
+    GoUp->setStatusTip(tr("Open the parent folder"));
+    lbxFiles->addAction(GoUp);
+    auto *TreeUp = new QAction(GoUp->text(), FTree);
+    TreeUp->setObjectName(QStringLiteral("TreeGoUp"));
+    TreeUp->setShortcut(GoUp->shortcut());
+    TreeUp->setShortcutContext(Qt::WidgetShortcut);
+    FTree->addAction(TreeUp);
+    connect(TreeUp, &QAction::triggered, GoUp, &QAction::trigger);
 }
 
 void TTolvaneFtp::CreateLayout()
@@ -315,24 +347,21 @@ void TTolvaneFtp::CreateLayout()
     Default->addWidget(DefRemote, 1);
     Default->addWidget(sBitBtn4);
     Default->addWidget(sBitBtn3);
-    Default->addWidget(DoUp);
     Folder->addLayout(Default, 2, 0, 1, 2);
 
     auto *Options = new QGridLayout(PageControl->widget(1));
     Options->setContentsMargins(6, 6, 6, 6);
-    Options->addWidget(rgDirStyle, 0, 0, 3, 1);
-    Options->addWidget(SendMode1, 0, 1, 3, 1);
-    Options->addWidget(FileType1, 0, 2, 3, 1);
+    Options->addWidget(rgDirStyle, 0, 0, 4, 1);
+    Options->addWidget(SendMode1, 0, 1, 4, 1);
+    Options->addWidget(FileType1, 0, 2, 4, 1);
     Options->addWidget(Caption(PageControl->widget(1), tr("&Restart at"), edtRestartAt), 0, 3);
     Options->addWidget(edtRestartAt, 0, 4);
     Options->addWidget(Caption(PageControl->widget(1), tr("&Timeout (ticks):"), TimeoutEdit), 1, 3);
     Options->addWidget(TimeoutEdit, 1, 4);
-    Options->setRowStretch(2, 1);
+    Options->addWidget(Caption(PageControl->widget(1), tr("&Login time-out (s):"), LoginTimeoutEdit), 2, 3);
+    Options->addWidget(LoginTimeoutEdit, 2, 4);
+    Options->setRowStretch(3, 1);
     Options->setColumnStretch(4, 1);
-
-    auto *Log = new QVBoxLayout(PageControl->widget(2));
-    Log->setContentsMargins(6, 6, 6, 6);
-    Log->addWidget(ReplyMemo);
 
     auto *Buttons = new QVBoxLayout;
     for (QPushButton *B : {ConnectBtn, sButton2, sBitBtn1, sBitBtn2}) {
@@ -350,7 +379,7 @@ void TTolvaneFtp::CreateLayout()
     Body->addLayout(Left, 1);
     Body->addLayout(Buttons);
 
-    auto *Main = new QVBoxLayout(this);
+    auto *Main = new QVBoxLayout(centralWidget());
     Main->setContentsMargins(8, 6, 8, 8);
     Main->addWidget(FConnectionBar);
     Main->addLayout(Body, 1);
@@ -387,7 +416,7 @@ void TTolvaneFtp::CreateAccessibility()
     FileLabel->setAccessibleName(tr("File to upload"));
     RemoteFolder->setAccessibleName(tr("Upload remote folder"));
     Progress1->setAccessibleName(tr("Transfer progress"));
-    ConnectBtn->setAccessibleName(tr("Connect"));
+    SetConnectCaption(false);
     sButton2->setAccessibleName(tr("Select file"));
     sBitBtn1->setAccessibleName(tr("Upload"));
     sBitBtn2->setAccessibleName(tr("About"));
@@ -403,6 +432,8 @@ void TTolvaneFtp::CreateAccessibility()
     edtRestartAt->setAccessibleName(tr("Restart at"));
     TimeoutEdit->setAccessibleName(tr("Timeout (ticks)"));
     TimeoutEdit->setAccessibleDescription(TimeoutEdit->toolTip());
+    LoginTimeoutEdit->setAccessibleName(tr("Login time-out in seconds"));
+    LoginTimeoutEdit->setAccessibleDescription(LoginTimeoutEdit->toolTip());
     ReplyMemo->setAccessibleName(tr("Server replies"));
     RemotePopupMenu->setAccessibleName(tr("File actions"));
 }
@@ -438,6 +469,14 @@ void TTolvaneFtp::BindClient()
     C.OnError = [this](TObject *Sender, TSocket Socket, int Code, const std::string &Text) {
         IpFtpClientError(Sender, Socket, Code, Text);
     };
+    C.OnFtpError = [this](TObject *Sender, int Code, const std::string &Text) {
+        IpFtpClientFtpError(Sender, Code, Text);
+    };
+    C.OnFtpLoginError = [this](TObject *Sender, int Code, const std::string &Text) {
+        IpFtpClientFtpLoginError(Sender, Code, Text);
+    };
+    // The tree's folder requests name the server's folders: sent unchanged.
+    FTree->OnFolderRequest = [this](const std::string &Path) { return AskServerFolder(Path); };
     FTree->OnChange = [this](TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node) {
         IpFtpDirectoryTree1Change(Sender, Node);
     };
@@ -470,6 +509,11 @@ void TTolvaneFtp::BindWidgets()
     On(Timer1, &QTimer::timeout, &TTolvaneFtp::Timer1Timer);
     On(Timer2, &QTimer::timeout, &TTolvaneFtp::Timer2Timer);
     On(FRetryTimer, &QTimer::timeout, &TTolvaneFtp::UnattendedUploadTick);
+    On(FLoginTimer, &QTimer::timeout, &TTolvaneFtp::LoginTimerTimer);
+    On(FQuitTimer, &QTimer::timeout, &TTolvaneFtp::EndSessionNow);
+    On(FCancelTimer, &QTimer::timeout, &TTolvaneFtp::EndSessionNow);
+    On(GoUp, &QAction::triggered, &TTolvaneFtp::GoUpClick);
+    On(lbxFiles, &QListView::activated, &TTolvaneFtp::lbxFilesActivated);
     On(Downloadfile1, &QAction::triggered, &TTolvaneFtp::Downloadfile1Click);
     On(Refresh1, &QAction::triggered, &TTolvaneFtp::Refresh1Click);
     On(Delete2, &QAction::triggered, &TTolvaneFtp::Delete2Click);

@@ -6,8 +6,8 @@
 // lists and log lines.
 
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QStringList>
-#include <QWidget>
 
 #include <cstdint>
 #include <functional>
@@ -34,8 +34,10 @@ class QTreeWidgetItem;
 class TCircularProgress;
 class TFileListModel;
 class TIpFtpDirectoryTree;
+class TLogPage;
+class TStatusLine;
 
-class TTolvaneFtp : public QWidget, public TFilePermissionHost
+class TTolvaneFtp : public QMainWindow, public TFilePermissionHost
 {
     Q_OBJECT
 
@@ -64,6 +66,20 @@ public:
     void IpFtpClientFtpReply(TObject *Sender, int ReplyCode, const std::string &Reply);
     void IpFtpClientFtpStatus(TObject *Sender, TIpFtpStatusCode StatusCode, const std::string &Info);
     void IpFtpClientError(TObject *Sender, TSocket Socket, int ErrCode, const std::string &ErrStr);
+    // A refused command (a reply of 400 and above) and a login that failed.
+    void IpFtpClientFtpError(TObject *Sender, int ErrorCode, const std::string &Error);
+    void IpFtpClientFtpLoginError(TObject *Sender, int ErrorCode, const std::string &Error);
+    // The login did not finish in time: the attempt ends.
+    void LoginTimerTimer();
+    // Ends whatever session there is at once, without a word to the server
+    // (a server that never greets would never answer a QUIT either).
+    void EndSessionNow();
+    // Whether a download or upload runs.
+    bool TransferRunning() const;
+    // Cancels the running transfer; the outcome arrives as an error event.
+    bool CancelTransfer();
+    // SIGINT, SIGTERM, SIGHUP: cancel what runs, then close.
+    void EndForSignal();
 
     // --- folder tree and file list
     void IpFtpDirectoryTree1Change(TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node);
@@ -85,6 +101,11 @@ public:
     // Takes Path as the file to upload and uploads it into the current
     // remote folder (a file dropped on the file list).
     void UploadDroppedFile(const std::string &Path);
+
+    // Enter or double-click: a file is downloaded, a folder opened.
+    void lbxFilesActivated();
+    // Backspace: the parent folder.
+    void GoUpClick();
 
     // --- remote file operations
     void lbxFilesClick();
@@ -131,8 +152,22 @@ private:
     // handler instead of crossing the event loop.
     void Guarded(const std::function<void()> &Handler);
 
-    // The window's folder changes (refreshes, navigation) go through here.
+    // The window's folder changes (refreshes, navigation) go through here:
+    // a path the user typed (AskFolder, where "\\" means "/"), or a path of
+    // the server's own names, sent as they are (AskServerFolder).
     bool AskFolder(const std::string &Path);
+    bool AskServerFolder(const std::string &Path);
+    // What the user asked for cannot run now: said in the status bar.
+    bool CanRunNow(const QString &What);
+    // The latest outcome: status bar and log; Box also shows a message box.
+    void Report(const QString &Text, bool Box = false);
+    void StartLogin();
+    void Disconnect();
+    void SetConnectCaption(bool Disconnect);
+    void TransferEnded();
+    int64_t LoginTimeoutMs() const;
+    void StartDownload(const TIpFtpFileInfo &Entry);
+    const TIpFtpFileInfo *ListedEntry(const std::string &Name) const;
     void SetRemoteFolder(const std::string &Bytes);
     void SetFileLabel(const std::string &Path);
     std::string FileLabelText() const { return FFileLabel; }
@@ -146,7 +181,10 @@ private:
     void ApplyTransferTimeout();
     void UnattendedUploadTick();
     void UnattendedUploadFailed(const QString &Why);
+    // The unattended upload is armed or waiting for the login.
+    bool UnattendedPending() const;
     void AppendReply(const std::string &Reply);
+    void AskClose();
 
     std::string FSettingsPath;
     QStringList FArguments;
@@ -173,6 +211,17 @@ private:
     // has confirmed the file (some servers drop an upload when one does).
     bool FUploadReplyPending = false;
     int FTimer1Tries = 0;
+    // What the window last asked the client for, so a failure can say
+    // what failed.
+    enum TUserOp : uint8_t { opNone, opLogin, opFolder, opUpload, opDownload, opDelete, opRename, opCommand };
+    TUserOp FOp = opNone;
+    std::string FOpName;       // the file or folder it concerns
+    std::string FRenameTo;     // the new name, sent once the server took the old one
+    bool FRawFolderChange = false; // a CWD of server names: the PWD follows its 250
+    bool FSessionWanted = false;   // the user connected and has not disconnected
+    bool FCloseAfterCancel = false;
+    bool FNoQuestions = false;     // a signal ends the program: nobody to ask
+    std::string FSettingsProblem;
 
     // Connection bar
     QGroupBox *FConnectionBar = nullptr;
@@ -207,7 +256,10 @@ private:
     QButtonGroup *FFileTypeGroup = nullptr;
     QLineEdit *edtRestartAt = nullptr;
     QLineEdit *TimeoutEdit = nullptr;
+    QLineEdit *LoginTimeoutEdit = nullptr;
+    TLogPage *FLogPage = nullptr;
     QPlainTextEdit *ReplyMemo = nullptr;
+    TStatusLine *FStatus = nullptr;
     // Popup menu of the file list
     QMenu *RemotePopupMenu = nullptr;
     QAction *Downloadfile1 = nullptr;
@@ -215,11 +267,15 @@ private:
     QAction *Delete2 = nullptr;
     QAction *Rename2 = nullptr;
     QAction *Permissions1 = nullptr;
+    QAction *GoUp = nullptr;
     // Timers
     QTimer *Timer = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *FRetryTimer = nullptr;
+    QTimer *FLoginTimer = nullptr;
+    QTimer *FQuitTimer = nullptr;   // a server that does not answer QUIT
+    QTimer *FCancelTimer = nullptr; // a cancel that is not confirmed
 };
 
 // The main window, set when it is created.

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/About.h"
 #include "app/AppRules.h"
 #include "app/CircularProgress.h"
@@ -22,6 +24,8 @@
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/HostSettings.h"
+#include "app/LogPage.h"
+#include "app/StatusLine.h"
 #include "app/TolvaneFtp.h"
 
 namespace {
@@ -37,16 +41,20 @@ QString Caption(const std::string &Tail)
 
 void TTolvaneFtp::FormCreate()
 {
-    const THostSettings Settings = ReadHostSettings(FSettingsPath);
+    const THostSettings Settings = ReadHostSettings(FSettingsPath, &FSettingsProblem);
     edtURL->setText(QString::fromStdString(Settings.Host));
     edtUserName->setText(QString::fromStdString(Settings.Username));
     edtPassword->setText(QString::fromStdString(Settings.Password));
     DefRemote->setText(QString::fromStdString(Settings.Default));
+    chkPassive->setChecked(Settings.Passive);
+    FClient->SetPassiveMode(Settings.Passive);
 }
 
 void TTolvaneFtp::WriteSettings()
 {
-    WriteHostSettings(FSettingsPath, {Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), Utf8(DefRemote)});
+    THostSettings Settings{Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), Utf8(DefRemote)};
+    Settings.Passive = chkPassive->isChecked();
+    WriteHostSettings(FSettingsPath, Settings);
 }
 
 void TTolvaneFtp::sBitBtn5Click() { WriteSettings(); }
@@ -60,41 +68,93 @@ void TTolvaneFtp::sBitBtn2Click()
 void TTolvaneFtp::ConnectBtnClick()
 {
     WriteSettings(); // throws: no connect, caption unchanged
-    if (FClient->Connected()) {
-        ConnectBtn->setText(tr("&Connect"));
-        FClient->Logout();
-    } else {
-        ConnectBtn->setText(tr("&Disconnect"));
-        FClient->SetPassiveMode(chkPassive->isChecked());
-        FLoginTrouble.clear();
-        FClient->Login(Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), std::string());
+    // The button says what it does: "Disconnect" ends the session the user
+    // started, "Connect" ends whatever is left of an old one (a server that
+    // never greeted, a QUIT nobody answers) and logs in to the host typed now.
+    if (FSessionWanted) {
+        Disconnect();
+        return;
+    }
+    EndSessionNow();
+    StartLogin();
+}
+
+void TTolvaneFtp::StartLogin()
+{
+    SetConnectCaption(true);
+    FSessionWanted = true;
+    FClient->SetPassiveMode(chkPassive->isChecked());
+    FLoginTrouble.clear();
+    FOp = opLogin;
+    FOpName = Utf8(edtURL);
+    if (const int64_t Ms = LoginTimeoutMs(); Ms > 0)
+        FLoginTimer->start(static_cast<int>(Ms));
+    FStatus->ShowOutcome(tr("Connecting to %1 ...").arg(DisplayName(FOpName)));
+    FLogPage->AddNote(FStatus->Outcome());
+    bool Started = false;
+    try {
+        Started = FClient->Login(Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), std::string());
+    } catch (...) {
+        FLoginTimer->stop();
+        FSessionWanted = false;
+        SetConnectCaption(false);
+        throw;
+    }
+    if (!Started) {
+        FLoginTimer->stop();
+        FSessionWanted = false;
+        SetConnectCaption(false);
+        Report(tr("Cannot connect: the host, user name or password holds a line break, or no socket is free."), true);
     }
 }
 
-void TTolvaneFtp::AppendReply(const std::string &Reply)
+void TTolvaneFtp::Disconnect()
 {
-    // One entry per reply; its lines shown as lines, anything else escaped.
-    QStringList Lines;
-    size_t Start = 0;
-    while (Start <= Reply.size()) {
-        size_t End = Reply.find('\n', Start);
-        if (End == std::string::npos)
-            End = Reply.size();
-        std::string Line = Reply.substr(Start, End - Start);
-        if (!Line.empty() && Line.back() == '\r')
-            Line.pop_back();
-        if (End < Reply.size() || !Line.empty())
-            Lines.append(DisplayName(Line));
-        Start = End + 1;
+    if (TransferRunning() && !FNoQuestions &&
+        !Dialogs().AskCancelTransfer(this, tr("A transfer is running. Cancel it and disconnect?")))
+        return;
+    FSessionWanted = false;
+    FLoginTimer->stop();
+    SetConnectCaption(false);
+    // The server hears ABOR first and records the transfer as incomplete;
+    // the QUIT follows once the cancel is confirmed.
+    if (TransferRunning() && CancelTransfer())
+        return;
+    if (FClient->LoggedIn() && FClient->Connected()) {
+        FClient->Logout();
+        FQuitTimer->start(); // a server that never answers the QUIT
+        Report(tr("Disconnecting ..."));
+    } else {
+        EndSessionNow();
+        Report(tr("Disconnected."));
     }
-    while (Lines.size() > 1 && Lines.back().isEmpty())
-        Lines.removeLast();
-    ReplyMemo->appendPlainText(Lines.join(QLatin1Char('\n')));
 }
+
+void TTolvaneFtp::SetConnectCaption(bool Disconnect)
+{
+    ConnectBtn->setText(Disconnect ? tr("&Disconnect") : tr("&Connect"));
+    ConnectBtn->setAccessibleName(Disconnect ? tr("Disconnect") : tr("Connect"));
+}
+
+int64_t TTolvaneFtp::LoginTimeoutMs() const
+{
+    bool Ok = false;
+    const qlonglong Seconds = LoginTimeoutEdit->text().toLongLong(&Ok);
+    return Ok && Seconds >= 0 ? Seconds * 1000 : 30000;
+}
+
+void TTolvaneFtp::AppendReply(const std::string &Reply) { FLogPage->AddReply(Reply); }
 
 void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::string &Reply)
 {
     AppendReply(Reply);
+    if (ReplyCode == 350 && FOp == opRename && !FRenameTo.empty()) {
+        const std::string Line = "RNTO " + FRenameTo;
+        FRenameTo.clear();
+        if (FClient->SendFtpCommand(Line))
+            FLogPage->AddCommand(Line);
+        return;
+    }
     if (ReplyCode == 226 || ReplyCode == 250 || ReplyCode >= 400) {
         FListingReplyPending = false;
         FUploadReplyPending = false;
@@ -102,7 +162,7 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
     if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
-        AskFolder(FRemoteFolder);
+        AskServerFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
@@ -111,11 +171,49 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
     case fscClose:
         FListingReplyPending = false;
         FUploadReplyPending = false;
+        FQuitTimer->stop();
         setWindowTitle(QLatin1String(AppCaption));
+        // A close posted by a session that has been replaced since says
+        // nothing about the new one.
+        if (FClient->FtpState() != stClosed)
+            break;
+        FLoginTimer->stop();
+        SetBusyCursor(false);
+        if (FSessionWanted) {
+            FSessionWanted = false;
+            SetConnectCaption(false);
+            const bool InTransfer = FOp == opUpload || FOp == opDownload;
+            Report(InTransfer    ? tr("%1 failed: the connection to the server closed.").arg(DisplayName(FOpName))
+                   : FOp == opLogin ? tr("The login to %1 failed: the server closed the connection.")
+                                          .arg(DisplayName(FClient->Host()))
+                                    : tr("The server closed the connection."),
+                   InTransfer || (FOp == opLogin && !UnattendedPending()));
+        } else if (FOp != opNone) {
+            Report(tr("Disconnected."));
+        }
+        FOp = opNone;
+        TransferEnded();
         break;
     case fscLogin:
+        FLoginTimer->stop();
+        if (FOp == opLogin)
+            FOp = opNone;
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(FClient->UserName()) +
                        tr(" logged on to ") + DisplayName(FClient->Host()));
+        Report(tr("Logged on to %1 as %2.").arg(DisplayName(FClient->Host()), DisplayName(FClient->UserName())));
+        break;
+    case fscComplete:
+        // The end of a command the window sent with the server's names.
+        if (FRawFolderChange) {
+            FRawFolderChange = false;
+            FClient->ChangeDir(std::string()); // PWD, then the listing
+        } else if (FOp == opDelete) {
+            Report(tr("Deleted %1.").arg(DisplayName(FOpName)));
+            FOp = opNone;
+        } else if (FOp == opRename) {
+            Report(tr("Renamed %1.").arg(DisplayName(FOpName)));
+            FOp = opNone;
+        }
         break;
     case fscCurrentDir:
         FLastTransfer = ltListing; // the client lists the folder next
@@ -123,23 +221,37 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         SetRemoteFolder(RemoteFolderCaption(Info));
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(Info));
         break;
-    case fscProgress:
+    case fscProgress: {
+        const int64_t Bytes = FClient->BytesTransferred();
         Progress1->show();
-        Progress1->SetPosition(FClient->BytesTransferred());
-        setWindowTitle(Caption(std::to_string(FClient->BytesTransferred()) + " bytes Transferred"));
+        // Full only with the server's final reply: bytes handed to the
+        // kernel are not yet stored anywhere.
+        Progress1->SetPosition(Progress1->Maximum() > 0 ? std::min(Bytes, Progress1->Maximum() - 1) : Bytes);
+        if (FOp == opUpload || FOp == opDownload)
+            FStatus->ShowProgress(Bytes);
+        setWindowTitle(Caption(std::to_string(Bytes) + " bytes Transferred"));
         break;
+    }
     case fscTransferOK:
         setWindowTitle(Caption(std::to_string(FClient->BytesTransferred()) + " - transfer complete"));
-        if (FPendingAction == paDownload)
-            DownloadNextSelected();
+        if (FOp == opUpload || FOp == opDownload) {
+            Report((FOp == opUpload ? tr("Uploaded %1 (%2 bytes).") : tr("Downloaded %1 (%2 bytes)."))
+                       .arg(DisplayName(FOpName))
+                       .arg(FClient->BytesTransferred()));
+            FOp = opNone;
+        }
         // The new file is shown once the client is idle and the server has
         // confirmed it: here when its 226 came first (and was dropped by the
         // busy client), else by that 226 when it comes.
         if (FLastTransfer == ltUpload && !FUploadReplyPending)
-            AskFolder(FRemoteFolder);
-        Progress1->hide();
+            AskServerFolder(FRemoteFolder);
+        TransferEnded();
         break;
     case fscTimeout:
+        TransferEnded();
+        FLogPage->AddNote(tr("Transfer timed out"));
+        FStatus->ShowOutcome(tr("Transfer timed out"));
+        FOp = opNone;
         Dialogs().ShowMessage(this, tr("Transfer timed out"));
         break;
     default:
@@ -147,16 +259,12 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
     }
 }
 
-void TTolvaneFtp::IpFtpClientError(TObject *, TSocket, int, const std::string &ErrStr)
-{
-    if (!FClient->LoggedIn())
-        FLoginTrouble = ErrStr;
-    SetBusyCursor(false);
-}
-
 void TTolvaneFtp::IpFtpDirectoryTree1Change(TIpFtpDirectoryTree *, QTreeWidgetItem *)
 {
-    SetBusyCursor(true);
+    if (FTree->LastRequestStarted())
+        SetBusyCursor(true);
+    else
+        CanRunNow(tr("Opening the folder"));
 }
 
 void TTolvaneFtp::IpFtpDirectoryTree1Changed(TIpFtpDirectoryTree *)
@@ -171,12 +279,10 @@ void TTolvaneFtp::IpFtpDirectoryTree1Changed(TIpFtpDirectoryTree *)
 
 void TTolvaneFtp::FormShow()
 {
-    if (!edtURL->text().isEmpty() && !edtUserName->text().isEmpty() && !edtPassword->text().isEmpty()) {
-        ConnectBtn->setText(tr("&Disconnect"));
-        FClient->SetPassiveMode(chkPassive->isChecked());
-        FLoginTrouble.clear();
-        FClient->Login(Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), std::string());
-    }
+    if (!FSettingsProblem.empty())
+        Report(QString::fromStdString(FSettingsProblem), true);
+    if (!edtURL->text().isEmpty() && !edtUserName->text().isEmpty() && !edtPassword->text().isEmpty())
+        StartLogin();
     if (!FArguments.isEmpty()) {
         const std::string First = QFile::encodeName(FArguments.first()).toStdString();
         if (LocalFileSize(First) >= 0) {
@@ -198,13 +304,18 @@ void TTolvaneFtp::FormClose()
 {
     if (QAbstractButton *Item = FDirStyleGroup->button(FTree->DirectoryStyle()))
         Item->setChecked(true);
-    FClient->Logout();
+    FSessionWanted = false;
+    if (FClient->LoggedIn())
+        FClient->Logout();
+    else
+        EndSessionNow(); // a half-done login has nobody to say QUIT to
 }
 
 void TTolvaneFtp::sBitBtn3Click()
 {
     WriteSettings();
-    AskFolder(Utf8(DefRemote));
+    if (CanRunNow(tr("Navigating")))
+        AskFolder(Utf8(DefRemote));
 }
 
 void TTolvaneFtp::showEvent(QShowEvent *Event)
@@ -219,6 +330,13 @@ void TTolvaneFtp::showEvent(QShowEvent *Event)
 
 void TTolvaneFtp::closeEvent(QCloseEvent *Event)
 {
+    // A running transfer is not cut off by a close: the user decides, and a
+    // cancel ends it properly before the window goes.
+    if (TransferRunning()) {
+        Event->ignore();
+        Guarded([this] { AskClose(); });
+        return;
+    }
     Guarded([this] { FormClose(); });
     Event->accept();
 }
@@ -263,11 +381,40 @@ bool TTolvaneFtp::AskFolder(const std::string &Path)
     // reports meanwhile.
     if (FUploadReplyPending)
         return false;
-    return FClient->ChangeDir(Path);
+    if (!FClient->ChangeDir(Path))
+        return false;
+    FOp = opFolder;
+    FOpName = Path;
+    return true;
 }
 
-void TTolvaneFtp::SendFtpCommand(const std::string &Line) { FClient->SendFtpCommand(Line); }
+bool TTolvaneFtp::AskServerFolder(const std::string &Path)
+{
+    // The client's ChangeDir turns every "\\" into "/", which is right for
+    // what the user types and wrong for a folder the server listed as
+    // "a\\b": such a path goes out as the server spelt it.
+    if (Path.find('\\') == std::string::npos)
+        return AskFolder(Path);
+    if (FUploadReplyPending || !FClient->SendFtpCommand("CWD " + Path))
+        return false;
+    FLogPage->AddCommand("CWD " + Path);
+    FRawFolderChange = true;
+    FOp = opFolder;
+    FOpName = Path;
+    return true;
+}
 
-void TTolvaneFtp::ChangeDir(const std::string &Path) { AskFolder(Path); }
+void TTolvaneFtp::SendFtpCommand(const std::string &Line)
+{
+    if (!CanRunNow(tr("Changing the permissions")))
+        return;
+    if (FClient->SendFtpCommand(Line)) {
+        FLogPage->AddCommand(Line);
+        FOp = opCommand;
+        FOpName = Line;
+    }
+}
+
+void TTolvaneFtp::ChangeDir(const std::string &Path) { AskServerFolder(Path); }
 
 void TTolvaneFtp::RepaintNow() { repaint(); }

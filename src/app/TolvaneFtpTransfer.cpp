@@ -19,6 +19,9 @@
 #include "app/DialogProvider.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
+#include "app/LogPage.h"
+#include "app/OverwriteQuestion.h"
+#include "app/StatusLine.h"
 #include "app/TolvaneFtp.h"
 
 namespace {
@@ -27,6 +30,10 @@ namespace {
 constexpr qint64 UnattendedWaitMs = 30000;
 
 std::string LocalName(const QString &Path) { return QFile::encodeName(Path).toStdString(); }
+
+// The client turns every "\\" of a remote name into "/", so a name that
+// holds one would reach another file: such transfers are refused.
+bool HasBackslash(const std::string &Name) { return Name.find('\\') != std::string::npos; }
 
 } // namespace
 
@@ -75,18 +82,68 @@ void TTolvaneFtp::sButton2Click()
     SetProgressMaximum(LocalFileSize(FFileLabel));
 }
 
+const TIpFtpFileInfo *TTolvaneFtp::ListedEntry(const std::string &Name) const
+{
+    for (int Row = 0; Row < FFiles->Count(); ++Row)
+        if (const TIpFtpFileInfo *Entry = FFiles->Entry(Row); Entry && Entry->FileName == Name)
+            return Entry;
+    return nullptr;
+}
+
 void TTolvaneFtp::sBitBtn1Click()
 {
     if (FFileLabel.size() < 2) {
         sButton2Click();
         return;
     }
-    SetProgressMaximum(LocalFileSize(FFileLabel));
-    const std::string RemoteName = RemoteNameOfLocalPath(FFileLabel);
-    if (FClient->Store(RemoteName, FFileLabel, SendMode(), RestartOffset())) {
+    if (!CanRunNow(tr("Uploading")))
+        return;
+    const std::string Local = FFileLabel;
+    const int64_t LocalSize = LocalFileSize(Local);
+    std::string RemoteName = RemoteNameOfLocalPath(Local);
+    if (HasBackslash(RemoteName)) {
+        Report(tr("%1 was not uploaded: a \\ in a remote name would be sent as /.").arg(DisplayName(RemoteName)), true);
+        return;
+    }
+    TIpFtpStoreMode Mode = SendMode();
+    int64_t RestartAt = RestartOffset();
+    // The listing is the window's knowledge of the folder: a file it shows
+    // is not replaced without asking. The sizes are taken before the
+    // question, which a new listing may arrive under.
+    if (Mode == smReplace && ListedEntry(RemoteName)) {
+        std::vector<std::pair<std::string, int64_t>> Listed;
+        for (int Row = 0; Row < FFiles->Count(); ++Row)
+            Listed.emplace_back(FFiles->Entry(Row)->FileName, FFiles->Entry(Row)->Size);
+        const auto SizeOf = [Listed](const std::string &Name) -> int64_t {
+            for (const auto &[N, Size] : Listed)
+                if (N == Name)
+                    return Size;
+            return -1;
+        };
+        const TOverwriteDecision D = AskOverwrite(this, RemoteName, tr("remote folder"), LocalSize, SizeOf);
+        if (!D.Go) {
+            Report(tr("Upload of %1 cancelled.").arg(DisplayName(RemoteName)));
+            return;
+        }
+        RemoteName = D.Name;
+        if (D.Resume) {
+            Mode = smRestart;
+            RestartAt = D.RestartAt;
+        }
+        if (!CanRunNow(tr("Uploading")))
+            return;
+    }
+    SetProgressMaximum(LocalSize);
+    if (FClient->Store(RemoteName, Local, Mode, RestartAt)) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
+        FOp = opUpload;
+        FOpName = RemoteName;
+        FStatus->StartTransfer(LocalSize - RestartAt);
+        FLogPage->AddNote(tr("Uploading %1 to %2").arg(DisplayName(Local), DisplayName(FRemoteFolder + RemoteName)));
         AskFolder(FRemoteFolder);
+    } else {
+        Report(tr("%1 was not uploaded: the file cannot be read, or the server is busy.").arg(DisplayName(Local)), true);
     }
 }
 
@@ -149,6 +206,8 @@ void TTolvaneFtp::UnattendedUploadTick()
         FRetryTimer->start();
 }
 
+bool TTolvaneFtp::UnattendedPending() const { return FUnattendedWaiting || Timer->isActive(); }
+
 void TTolvaneFtp::UnattendedUploadFailed(const QString &Why)
 {
     Dialogs().ShowMessage(this, tr("The file %1 was not uploaded: %2").arg(DisplayName(FFileLabel), Why));
@@ -161,10 +220,18 @@ void TTolvaneFtp::DoUpClick()
         return;
     }
     SetProgressMaximum(LocalFileSize(FFileLabel));
-    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), RemoteNameOfLocalPath(FFileLabel));
+    const std::string Name = RemoteNameOfLocalPath(FFileLabel);
+    if (HasBackslash(Name)) {
+        Report(tr("%1 was not uploaded: a \\ in a remote name would be sent as /.").arg(DisplayName(Name)), true);
+        return;
+    }
+    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), Name);
     if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
+        FOp = opUpload;
+        FOpName = RemotePath;
+        FStatus->StartTransfer(LocalFileSize(FFileLabel));
         AskFolder(FRemoteFolder);
     }
 }
@@ -183,46 +250,98 @@ void TTolvaneFtp::Timer1Timer()
 
 // ---------------------------------------------------------------- download
 
+// A download starts only when asked for (the menu, Ctrl+D, Enter or a
+// double-click); a selection alone, or the end of another transfer, never
+// starts one.
 void TTolvaneFtp::Downloadfile1Click()
 {
-    if (SelectedRow() < 0)
+    const TIpFtpFileInfo *Entry = SelectedEntry();
+    if (!Entry) {
+        FStatus->ShowOutcome(tr("Select a file to download."));
         return;
-    FPendingAction = paDownload;
-    DownloadNextSelected();
+    }
+    FPendingAction = paNone;
+    StartDownload(*Entry);
 }
 
 void TTolvaneFtp::DownloadNextSelected()
 {
-    const int Row = SelectedRow();
-    const TIpFtpFileInfo *Entry = FFiles->Entry(Row);
-    if (!Entry) {
-        FPendingAction = paNone;
-        return;
-    }
-    const std::string Name = Entry->FileName;
+    if (const TIpFtpFileInfo *Entry = SelectedEntry())
+        StartDownload(*Entry);
+}
+
+void TTolvaneFtp::StartDownload(const TIpFtpFileInfo &Listed)
+{
+    // The folder picker and the question keep the event loop running: a
+    // listing arriving meanwhile frees the entry. What the download needs
+    // is taken now.
+    const std::string Name = Listed.FileName;
+    const int64_t Size = Listed.Size;
     if (!IsSafeLocalName(Name)) {
-        // A hostile listing must not choose where a file lands: skip the
-        // entry as if it had been downloaded, and go on.
-        Dialogs().ShowMessage(this, tr("The file \"%1\" was not downloaded: its name cannot be used as a local file name.")
-                                        .arg(DisplayName(Name)));
-        ClearSelection();
-        DownloadNextSelected();
+        // A hostile listing must not choose where a file lands.
+        Report(tr("The file \"%1\" was not downloaded: its name cannot be used as a local file name.").arg(DisplayName(Name)),
+               true);
         return;
     }
+    if (HasBackslash(Name)) {
+        Report(tr("%1 was not downloaded: a \\ in a remote name would be sent as /, which names another file.")
+                   .arg(DisplayName(Name)),
+               true);
+        return;
+    }
+    if (!CanRunNow(tr("Downloading")))
+        return;
     const QString Target = Dialogs().PickFolder(this);
     if (Target.isEmpty())
-        return; // stays selected; the next completed transfer asks again
-    SetProgressMaximum(Entry->Size);
-    try {
-        if (FClient->Retrieve(Name, JoinLocalPath(LocalName(Target), Name), static_cast<TIpFtpRetrieveMode>(SendMode()),
-                              RestartOffset()))
-            FLastTransfer = ltDownload;
-    } catch (...) {
-        // Nothing started, so no completion will continue the chain.
-        FPendingAction = paNone;
-        throw;
+        return;
+    const std::string Folder = LocalName(Target);
+    std::string Local = JoinLocalPath(Folder, Name);
+    TIpFtpRetrieveMode Mode = static_cast<TIpFtpRetrieveMode>(SendMode());
+    int64_t RestartAt = RestartOffset();
+    if (Mode == rmReplace && LocalFileSize(Local) >= 0) {
+        const TOverwriteDecision D = AskOverwrite(this, Name, tr("local folder"), Size, [&Folder](const std::string &N) {
+            return LocalFileSize(JoinLocalPath(Folder, N));
+        });
+        if (!D.Go) {
+            Report(tr("Download of %1 cancelled.").arg(DisplayName(Name)));
+            return;
+        }
+        Local = JoinLocalPath(Folder, D.Name);
+        if (D.Resume) {
+            Mode = rmRestart;
+            RestartAt = D.RestartAt;
+        }
     }
-    ClearSelection();
+    if (!CanRunNow(tr("Downloading")))
+        return;
+    SetProgressMaximum(Size);
+    if (FClient->Retrieve(Name, Local, Mode, RestartAt)) {
+        FLastTransfer = ltDownload;
+        FOp = opDownload;
+        FOpName = Name;
+        FStatus->StartTransfer(Size > 0 ? Size - RestartAt : -1);
+        FLogPage->AddNote(tr("Downloading %1 to %2").arg(DisplayName(Name), DisplayName(Local)));
+        ClearSelection();
+    }
+}
+
+void TTolvaneFtp::lbxFilesActivated()
+{
+    const TIpFtpFileInfo *Entry = SelectedEntry();
+    if (!Entry)
+        return;
+    if (Entry->FileKind == fkDirectory) {
+        if (CanRunNow(tr("Opening the folder")))
+            AskServerFolder(FRemoteFolder + Entry->FileName);
+        return;
+    }
+    Downloadfile1Click();
+}
+
+void TTolvaneFtp::GoUpClick()
+{
+    if (CanRunNow(tr("Opening the parent folder")))
+        AskFolder("..");
 }
 
 // ---------------------------------------------------------------- drops
@@ -321,8 +440,10 @@ void TTolvaneFtp::lbxFilesMouseDown() { EnableFileMenu(SelectedRow() >= 0); }
 
 void TTolvaneFtp::Timer2Timer()
 {
-    AskFolder(FRemoteFolder);
     Timer2->stop();
+    // Without a login there is nothing to refresh; a busy client says so.
+    if (FClient->LoggedIn() && CanRunNow(tr("Refreshing")))
+        AskServerFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::Refresh1Click() { Timer2->start(); }
@@ -337,8 +458,13 @@ void TTolvaneFtp::Delete2Click()
     const std::string Name = Entry->FileName;
     const TDialogAnswer Answer =
         Dialogs().WarningYesNo(this, tr("Warning"), tr("Do you want to delete file: ") + DisplayName(Name) + tr(" ?"));
-    if (Answer == daYes)
-        FClient->Delete(Name);
+    // The name goes out as the server listed it (the client's Delete would
+    // turn a "\\" in it into "/" and delete another file).
+    if (Answer == daYes && CanRunNow(tr("Deleting")) && FClient->SendFtpCommand("DELE " + Name)) {
+        FLogPage->AddCommand("DELE " + Name);
+        FOp = opDelete;
+        FOpName = Name;
+    }
     if (Answer != daNo)
         Timer2->start();
 }
@@ -351,8 +477,17 @@ void TTolvaneFtp::Rename2Click()
         QString NewName = Shown;
         if (Dialogs().InputText(this, QLatin1String(AppCaption), tr("New file name:"), NewName)) {
             // An unchanged text keeps the server's own bytes, which the
-            // shown (escaped) text may not spell.
-            FClient->Rename(OldName, NewName == Shown ? OldName : NewName.toStdString());
+            // shown (escaped) text may not spell. Both names go out as they
+            // are: RNTO follows the server's 350.
+            const std::string New = NewName == Shown ? OldName : NewName.toStdString();
+            if (New.empty() || New.find_first_of("\r\n") != std::string::npos)
+                Report(tr("%1 was not renamed: the new name is empty or holds a line break.").arg(Shown));
+            else if (CanRunNow(tr("Renaming")) && FClient->SendFtpCommand("RNFR " + OldName)) {
+                FLogPage->AddCommand("RNFR " + OldName);
+                FOp = opRename;
+                FOpName = OldName;
+                FRenameTo = New;
+            }
         }
     }
     Timer2->start();

@@ -11,6 +11,7 @@
 #include "app/FileIcons.h"
 #include "app/FilePermission.h"
 #include "app/HostSettings.h"
+#include "app/QuitSignals.h"
 #include "app/TolvaneApplication.h"
 #include "app/TolvaneFtp.h"
 
@@ -56,6 +57,10 @@ int main(int argc, char **argv)
     FilePermission->SetHost(Main.get());
     auto AboutBox = std::make_unique<TAbout>(Main.get());
     About = AboutBox.get();
+
+    // A signal ends the program as a close with "cancel" would.
+    TQuitSignals Signals;
+    QObject::connect(&Signals, &TQuitSignals::Requested, Main.get(), [&Main] { Main->EndForSignal(); });
 
     Main->show();
     const int Result = App.exec();

@@ -154,6 +154,19 @@ void TIpCustomFtpClient::SendCommand(const std::string &Line)
 {
     if (FControlSocket == INVALID_SOCKET)
         return;
+    // Sent now, its answer would be taken for a reply the server still owes.
+    if (FOwedReplies > 0) {
+        FDeferredCommands.push_back(Line);
+        FSentDuringReply = true;
+        return;
+    }
+    WriteCommand(Line);
+}
+
+void TIpCustomFtpClient::WriteCommand(const std::string &Line)
+{
+    if (FControlSocket == INVALID_SOCKET)
+        return;
     // The password never reaches the debug log: neither as the command line
     // nor as the bytes the control socket writes. Its data logging stays off
     // until the server's answer shows the line has gone out.
@@ -170,6 +183,7 @@ void TIpCustomFtpClient::SendCommand(const std::string &Line)
         Socket->SetLogOptions(Muted);
     }
     Socket->PutString(Line + "\r\n", false);
+    ++FOutstanding;
     FSentDuringReply = true;
     if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
         FTransferCommandSent = true;
@@ -221,6 +235,10 @@ void TIpCustomFtpClient::HandleReplyLine(const std::string &Line, int Code)
     const int ReplyCode = FReplies.Code();
     if (TIpDebugLog *Log = DebugLog())
         Log->AddText(Text);
+    if (ReplyCode / 100 != 1 && FOutstanding > 0)
+        --FOutstanding;
+    if (AbsorbOwedReply(Text, ReplyCode))
+        return;
     // A command sent on the way (the login's "SYST", then "PWD") keeps the
     // client busy until it is answered: an operation started meanwhile
     // would take that answer for its own.
@@ -443,6 +461,7 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
     case CM_IPFTPRELEASESOCKET:
     case CM_IPFTPDATAFAILED:
     case CM_IPFTPTRANSFERFAILED:
+    case CM_IPFTPABORTED:
         break;
     default:
         TIpCustomMultiClient::WndProc(Msg);
@@ -478,6 +497,10 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
         case CM_IPFTPTRANSFERFAILED:
             if (static_cast<uint32_t>(Msg.LParam) == FTransferSerial)
                 FailTransfer(static_cast<int>(static_cast<uint32_t>(Msg.WParam)), Payload);
+            break;
+        case CM_IPFTPABORTED:
+            TIpCustomMultiClient::DoError(INVALID_SOCKET, static_cast<int>(static_cast<uint32_t>(Msg.WParam)),
+                                          Payload);
             break;
         case CM_IPFTPRELEASESOCKET: {
             // Only the very object the message was posted for.
@@ -520,6 +543,7 @@ void TIpCustomFtpClient::ControlStatus(TIpStatusKind Kind)
         FLoggedIn = false;
         FCommandCount = 0;
         FTlsStage = tsOff;
+        ForgetOwedReplies();
         SetState(stClosed);
         PostFtpStatus(fscClose, std::string());
         FControlSocket = INVALID_SOCKET;
@@ -587,6 +611,7 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
     FDataLogMuted = false;
     FPassAnswered = false;
     FAcctAnswered = false;
+    ForgetOwedReplies();
     FControlPeerAddr = 0;
     SetState(stLogin);
     FHost = Host;
@@ -624,6 +649,10 @@ bool TIpCustomFtpClient::Logout()
 {
     if (FFtpState == stClosed)
         return false;
+    // QUIT with the data connection open would let the server end the
+    // transfer as it likes (an upload recorded as complete).
+    if (TransferRunning())
+        AbortRunning(true);
     SendCommand("QUIT");
     return true;
 }

@@ -7,6 +7,7 @@
 // finish the work from the event loop and report it as events.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -70,15 +71,21 @@ inline constexpr uint32_t CM_IPFTPDATAFAILED = 4770;    // LParam transfer seria
 // A transfer that cannot complete (a local file error, bytes missing):
 // WParam error code, LParam transfer serial, payload the error text.
 inline constexpr uint32_t CM_IPFTPTRANSFERFAILED = 4771;
+// A cancelled transfer: WParam error code, payload the error text.
+inline constexpr uint32_t CM_IPFTPABORTED = 4772;
 
 // Error codes of transfer failures raised through OnError. A local file
 // error carries the system's error number (below 8000); the WinSock
 // numbering starts at 10000.
 inline constexpr int IpFtpListingCutCode = 8101;   // the listing passed IpFtpMaxListingSize
 inline constexpr int IpFtpIncompleteCode = 8102;   // the data connection ended without every byte
+inline constexpr int IpFtpCancelledCode = 8103;    // the user cancelled the transfer
 inline bool IpFtpIsLocalError(int Code) { return Code > 0 && Code < 8000; }
 
 inline constexpr int IpFtpCommandStackSize = 128;
+// How long commands wait behind the replies a cancelled or failed transfer
+// still owes before they go out anyway (a server that never sends them).
+inline constexpr uint32_t IpFtpOwedReplyWaitMs = 5000;
 // A listing larger than this is cut: a server must not be able to make the
 // client hold an unbounded listing in memory.
 inline constexpr int64_t IpFtpMaxListingSize = 64LL * 1024 * 1024;
@@ -116,6 +123,15 @@ public:
                   int64_t RestartAt);
     bool Store(const std::string &RemoteFile, const std::string &LocalFile, TIpFtpStoreMode Mode,
                int64_t RestartAt);
+    // Cancels the running transfer (download, upload or listing): ABOR goes out while the data
+    // connection is still open, then the data connection is reset (SO_LINGER 0, never a normal
+    // close or close_notify), so the server records it as incomplete; the replies still owed
+    // (RFC 959: 426 then 226, or 225/226) are absorbed, never taken as the answer to a later
+    // command; a partial download is removed (a replace-download keeps the old local file).
+    // OnError(INVALID_SOCKET, IpFtpCancelledCode, "Transfer cancelled") then reports it from
+    // the event loop, and the client is stReady and takes new commands. False (nothing sent)
+    // when no transfer runs.
+    bool AbortTransfer();
 
     // --- command machinery
     void SendCommand(const std::string &Line);
@@ -136,6 +152,7 @@ public:
     void SocketAccept(TSocket Handle) override;
     void WndProc(TIpMessage &Msg) override;
     void DoTlsReady(TSocket Handle) override;
+    void TimerElapsed(uint32_t Ms) override;
 
     // --- properties
     TIpFtpClientState FtpState() const { return FFtpState; }
@@ -221,6 +238,20 @@ private:
     void MaybeCompleteTransfer();
     // What the closed data connection still lacks; empty when nothing.
     std::string MissingBytes();
+    // A listing, download or upload is under way (its stream exists).
+    bool TransferRunning() const;
+    // Ends the running transfer on the client's side: ABOR while the server
+    // may still be transferring (when SendAbor), the data connection reset,
+    // the stack dropped, and every reply still owed marked to be absorbed
+    // (IpFtpAbort.cpp).
+    void AbortRunning(bool SendAbor);
+    void ResetDataSocket();
+    // The control line itself, past any wait for owed replies.
+    void WriteCommand(const std::string &Line);
+    // True when the reply was owed to a transfer that has ended.
+    bool AbsorbOwedReply(const std::string &Text, int Code);
+    void FlushDeferredCommands();
+    void ForgetOwedReplies();
     // Ends the running transfer as failed (stReady, everything freed, an
     // OnError with Code and Text). Safe from inside a socket notification
     // only through PostTransferFailure.
@@ -323,6 +354,14 @@ private:
     // Set by the commands sent while a reply is handled: the state stays
     // busy until they are answered.
     bool FSentDuringReply = false;
+    // Commands sent whose final (non-1xx) reply has not come; replies a
+    // transfer that ended on the client's side still owes, and the
+    // commands held back until they are in (or IpFtpOwedReplyWaitMs passed).
+    int FOutstanding = 0;
+    int FOwedReplies = 0;
+    uint32_t FOwedWait = 0;
+    std::deque<std::string> FDeferredCommands;
+    bool FCreatedLocal = false; // the download created its local file
     bool FPassAnswered = false; // 331 answered once in this login
     bool FAcctAnswered = false; // 332 answered once in this login
 };

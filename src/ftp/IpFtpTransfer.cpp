@@ -66,14 +66,17 @@ private:
 // error must end the transfer, not escape into the socket's notification
 // (where it would leave a full receive buffer that is never read again, or
 // an upload entry that never finishes): the first error is handed to the
-// client, later writes are swallowed and reads give the end of the stream.
-class TIpFtpGuardStream : public TStream
+// client, later writes are swallowed and reads give the end of the stream,
+// which the data socket knows from a real end (SourceFailed). An upload
+// whose file ends before the size it had at the start failed as well.
+class TIpFtpGuardStream : public TStream, public TIpSendSource
 {
 public:
     using TFailure = std::function<void(int Code, const std::string &Text)>;
 
-    TIpFtpGuardStream(std::unique_ptr<TStream> Inner, TFailure OnFailure)
-        : FInner(std::move(Inner)), FOnFailure(std::move(OnFailure))
+    TIpFtpGuardStream(std::unique_ptr<TStream> Inner, TFailure OnFailure, int64_t ReadTotal = -1,
+                      const std::string &Name = std::string())
+        : FInner(std::move(Inner)), FOnFailure(std::move(OnFailure)), FReadTotal(ReadTotal), FName(Name)
     {
     }
 
@@ -82,12 +85,18 @@ public:
         if (FFailed)
             return 0;
         try {
-            return FInner->Read(Buffer, Count);
+            const int64_t Got = FInner->Read(Buffer, Count);
+            FRead += Got > 0 ? Got : 0;
+            if (Got <= 0 && Count > 0 && FRead < FReadTotal)
+                Fail(EIO, Format("Cannot read file \"%s\". It became shorter while it was sent (%lld of %lld bytes)",
+                                 FName.c_str(), static_cast<long long>(FRead), static_cast<long long>(FReadTotal)));
+            return Got;
         } catch (const EIpStreamError &E) {
-            Fail(E);
+            Fail(E.SysError() > 0 ? E.SysError() : EIO, E.what());
             return 0;
         }
     }
+    bool SourceFailed() const override { return FFailed; }
     int64_t Write(const void *Buffer, int64_t Count) override
     {
         if (FFailed || Count <= 0)
@@ -95,7 +104,7 @@ public:
         try {
             FInner->WriteBuffer(Buffer, Count);
         } catch (const EIpStreamError &E) {
-            Fail(E);
+            Fail(E.SysError() > 0 ? E.SysError() : EIO, E.what());
         }
         return Count;
     }
@@ -109,15 +118,18 @@ public:
     bool Failed() const { return FFailed; }
 
 private:
-    void Fail(const EIpStreamError &E)
+    void Fail(int Code, const std::string &Text)
     {
         FFailed = true;
         if (FOnFailure)
-            FOnFailure(E.SysError() > 0 ? E.SysError() : EIO, E.what());
+            FOnFailure(Code, Text);
     }
 
     std::unique_ptr<TStream> FInner;
     TFailure FOnFailure;
+    int64_t FReadTotal;
+    int64_t FRead = 0;
+    std::string FName;
     bool FFailed = false;
 };
 
@@ -427,9 +439,7 @@ void TIpCustomFtpClient::FailTransfer(int Code, const std::string &Text)
 {
     if (FFtpState != stRetrieve && FFtpState != stStore && FFtpState != stDirectory)
         return;
-    SetState(stReady);
-    CleanupTransfer();
-    NextTransferSerial();
+    AbortRunning(true);
     TIpCustomMultiClient::DoError(INVALID_SOCKET, Code, Text);
 }
 
@@ -453,9 +463,8 @@ void TIpCustomFtpClient::DataFailed()
 {
     if (FFtpState != stRetrieve && FFtpState != stStore && FFtpState != stDirectory)
         return;
-    SetState(stReady);
-    CleanupTransfer();
-    NextTransferSerial();
+    // The server saw the data connection break and answers by itself.
+    AbortRunning(false);
 }
 
 void TIpCustomFtpClient::DataTimeout(TSocket Handle)
@@ -463,9 +472,7 @@ void TIpCustomFtpClient::DataTimeout(TSocket Handle)
     // The transfer may have ended between the tick and this message.
     if (Handle != FDataSocket || FDataSocket == INVALID_SOCKET)
         return;
-    FCommandCount = 0;
-    SetState(stReady);
-    CleanupTransfer();
+    AbortRunning(true);
     PostFtpStatus(fscTimeout, std::string());
 }
 
@@ -518,6 +525,7 @@ void TIpCustomFtpClient::BeginTransfer()
     FRestartOffset = 0;
     FTruncateOnCommit = false;
     FUploadTotal = 0;
+    FCreatedLocal = false;
 }
 
 bool TIpCustomFtpClient::IsTransferLine(const std::string &Line) const
@@ -623,6 +631,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
     std::unique_ptr<TStream> Stream;
     std::string Temp;
     int64_t RestartPos = -1;
+    bool Created = false;
     if (Mode == rmReplace) {
         if (LocalKind(LocalFile) == lkOther)
             RaiseCreateError(LocalFile, EISDIR);
@@ -636,6 +645,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
     } else {
         const bool Exists = LocalKind(LocalFile) != lkMissing;
         Stream = std::make_unique<TFileStream>(LocalFile, Exists ? fmOpenReadWrite : fmCreate);
+        Created = !Exists;
         const int64_t Size = Stream->Size();
         if (Mode == rmAppend) {
             Stream->Seek(0, soEnd);
@@ -649,6 +659,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
     }
 
     BeginTransfer();
+    FCreatedLocal = Created;
     FRemoteFileName = ToUnixPath(RemoteFile);
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
@@ -696,7 +707,8 @@ bool TIpCustomFtpClient::Store(const std::string &RemoteFile, const std::string 
     FRemoteFileName = ToUnixPath(RemoteFile);
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
-        std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); });
+        std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); },
+        FUploadTotal, LocalFile);
     ResetUploadGate();
     SetState(stStore);
     StartTransfer([&] {

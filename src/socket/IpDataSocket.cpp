@@ -580,8 +580,11 @@ void TIpDataSocket::RefillFromStream(TIpSendEntry &Entry)
     Entry.Size = int32_t(B.size());
     Entry.PayloadSize = int32_t(K);
     Entry.Sent = 0;
-    if (K < Chunk)
+    if (K < Chunk) {
+        if (auto *Source = dynamic_cast<TIpSendSource *>(Entry.Stream); Source && Source->SourceFailed())
+            Entry.CloseAfter = false;
         Entry.Stream = nullptr;
+    }
     if (FTls) {
         Entry.Seal = true;
         Entry.Sealed = false;

@@ -30,6 +30,16 @@ struct TIpSendEntry
     bool Sealed = false;        // Buffer has been encrypted (logged as plaintext before)
 };
 
+// A send stream that can tell a failed read from its end. An entry whose
+// stream failed ends without the close it was queued with: a normal close
+// (FIN or close_notify) would tell the peer that it has the whole stream.
+class TIpSendSource
+{
+public:
+    virtual ~TIpSendSource() = default;
+    virtual bool SourceFailed() const = 0;
+};
+
 // How long a TLS connection that has sent its close_notify after its last
 // bytes waits for the server's before it closes anyway.
 inline constexpr uint32_t IpTlsCloseWaitMs = 5000;
@@ -50,6 +60,11 @@ public:
     void Close() override;
     void Connect(const TSockAddrIn &Addr, const std::string &HostText) override;
     void HandleConnect() override;
+    // Ends the connection at once with a reset (SO_LINGER 0): the queue is
+    // dropped, nothing is drained or delivered and no close_notify is sent,
+    // so the peer cannot take what it received for a complete stream.
+    // skClose is reported as by Close.
+    void Abort();
 
     // --- new virtual operations
     virtual void IdleTimeoutExpired();

@@ -344,9 +344,12 @@ void TCliSession::HandleException(const std::string &Message)
 void TCliSession::Interrupt(int Signal)
 {
     Fail(128 + Signal, "interrupted");
-    // No QUIT: a server busy with a transfer would not answer it. Closing
-    // the connections ends everything, and the client removes what an
+    // No QUIT: a server busy with a transfer would not answer it. ABOR and
+    // a reset data connection tell it the transfer is incomplete (an
+    // upload closed normally would be kept as a whole file); closing the
+    // connections ends everything, and the client removes what an
     // unfinished download left.
+    FClient.AbortTransfer();
     FExitCode = 128 + Signal;
     FinishNow();
 }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <memory>
 #include <string>
@@ -57,7 +58,19 @@ public:
     QString PickFolder(QWidget *) override
     {
         ++PickFolderCalls;
+        if (DuringDialog)
+            DuringDialog();
         return QString::fromStdString(Take(Folders, std::string()));
+    }
+    TOverwriteAnswer AskOverwrite(QWidget *, const QString &Text, bool CanResume) override
+    {
+        Overwrites.push_back(Text.toStdString() + (CanResume ? "|resume" : ""));
+        return Take(OverwriteAnswers, oaCancel);
+    }
+    bool AskCancelTransfer(QWidget *, const QString &Text) override
+    {
+        CancelQuestions.push_back(Text.toStdString());
+        return Take(CancelAnswers, false);
     }
 
     std::vector<std::string> Messages;
@@ -67,6 +80,12 @@ public:
     std::deque<std::string> InputAnswers;
     std::deque<std::string> Files;
     std::deque<std::string> Folders;
+    std::vector<std::string> Overwrites;
+    std::deque<TOverwriteAnswer> OverwriteAnswers;
+    std::vector<std::string> CancelQuestions;
+    std::deque<bool> CancelAnswers;
+    // Runs while a folder picker is open: the event loop goes on there.
+    std::function<void()> DuringDialog;
     int OpenFileCalls = 0;
     int PickFolderCalls = 0;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppRules.h"
+#include <utility>
 #include "support/TestPaths.h"
 
 TEST(RemoteFolderRule, RootStaysAndEverythingElseGetsOneSlash)
@@ -96,6 +97,11 @@ TEST(RemoteNamesOnScreen, ControlBytesAndOverridesAreEscapedInvalidUtf8Replaced)
     EXPECT_EQ(DisplayName("line\r\nbreak").toStdString(), "line\\x0D\\x0Abreak");
     // U+202E would show "txt.exe" as "exe.txt".
     EXPECT_EQ(DisplayName("a\xE2\x80\xAEtxt.exe").toStdString(), "a\\u202Etxt.exe");
+    // Bidi isolates, zero-width characters and a byte order mark hide or reorder parts of a name.
+    const std::pair<const char *, const char *> Hidden[] = {{"b\xE2\x81\xA6x", "b\\u2066x"}, {"a\xE2\x81\xA9" "b", "a\\u2069b"},
+        {"z\xE2\x80\x8By", "z\\u200By"}, {"j\xE2\x80\x8Dj", "j\\u200Dj"}, {"\xEF\xBB\xBF" "bom", "\\uFEFFbom"}};
+    for (const auto &[Raw, Shown] : Hidden)
+        EXPECT_EQ(DisplayName(Raw).toStdString(), Shown);
     const QString Bad = DisplayName("bad\xFF\xFEname");
     EXPECT_TRUE(Bad.contains(QChar(0xFFFD)));
     EXPECT_TRUE(Bad.startsWith(QLatin1String("bad")));

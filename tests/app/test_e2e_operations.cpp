@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
@@ -155,6 +158,62 @@ TEST_P(E2eOperations, ARefusedLoginSaysTheFileWasNotUploaded)
     EXPECT_NE(Dialogs.Messages[0].find("was not uploaded"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_NE(Dialogs.Messages[0].find("530"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_FALSE(FileExists(Server->Path("drop/f.bin")));
+}
+
+// A file "docs\report.txt" beside a folder docs holding report.txt, and a
+// folder "a\b": every operation reaches what was listed. Then a disconnect
+// during an upload, answered "cancel": the server hears ABOR while the data
+// connection is open and records the upload as incomplete.
+TEST_P(E2eOperations, BackslashNamesReachWhatWasListedAndADisconnectCancelsAnUpload)
+{
+    Server->MakeDir("docs");
+    Server->Put("docs/report.txt", "the other file");
+    Server->Put("docs\\report.txt", "listed");
+    Server->MakeDir("a\\b");
+    Server->Put("a\\b/inner.txt", "inner");
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    ASSERT_EVENTUALLY(Idle() && Entry("docs\\report.txt"), 15000) << Log();
+    Select("docs\\report.txt");
+    Find<QAction>("Downloadfile1")->trigger(); // would fetch the other file
+    ASSERT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_NE(Dialogs.Messages[0].find("was not downloaded"), std::string::npos) << Dialogs.Messages[0];
+    Select("docs\\report.txt");
+    Dialogs.InputAnswers.push_back("renamed.txt");
+    Find<QAction>("Rename2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Entry("renamed.txt"), 15000) << Log();
+    EXPECT_EQ(ReadFile(Server->Path("renamed.txt")), "listed");
+    Select("renamed.txt");
+    Dialogs.YesNo.push_back(daYes);
+    Find<QAction>("Delete2")->trigger();
+    ASSERT_EVENTUALLY(Idle() && !Entry("renamed.txt") && !FileExists(Server->Path("renamed.txt")), 15000) << Log();
+    EXPECT_EQ(ReadFile(Server->Path("docs/report.txt")), "the other file");
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    QTreeWidgetItem *Ab = nullptr;
+    for (int I = 0; I < Tree->topLevelItemCount(); ++I)
+        Ab = TIpFtpDirectoryTree::NodeName(Tree->topLevelItem(I)) == "a\\b" ? Tree->topLevelItem(I) : Ab;
+    ASSERT_NE(Ab, nullptr) << "one node, not a and b";
+    Tree->setCurrentItem(Ab);
+    ASSERT_EVENTUALLY(Idle() && Entry("inner.txt") && Window->RemoteFolderPath() == "/a\\b/", 15000) << Log();
+    EXPECT_EQ(Tree->currentItem(), Ab);
+
+    const std::string Local = Dir.File("huge.iso"); // sparse: takes no room here
+    const int Fd = ::open(Local.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_TRUE(Fd >= 0 && ::ftruncate(Fd, 64LL << 30) == 0 && ::close(Fd) == 0);
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Window->IpFtpClient()->BytesTransferred() > (4 << 20), 15000) << Log();
+    Dialogs.CancelAnswers.push_back(true);
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Window->IpFtpClient()->FtpState() == stClosed, 15000) << Log();
+    EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("cancelled")), -1);
+    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_LT(FileSize(Server->Path("a\\b/huge.iso")), 64LL << 30);
+    const std::string ServerLog = Server->Log();
+    EXPECT_NE(ServerLog.find("ABOR"), std::string::npos);
+    EXPECT_TRUE(GetParam() != "pyftpd" || ServerLog.find("completed=0") != std::string::npos) << "incomplete";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),

@@ -82,7 +82,7 @@ protected:
     std::unique_ptr<TServer> Server;
 };
 
-TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsPassively)
+TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsActively)
 {
     StartLoggedIn();
     EXPECT_EQ(Text("ConnectBtn"), "Disconnect");
@@ -92,7 +92,7 @@ TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsPassively)
     TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
     EXPECT_EQ(NodeNames(*Tree, nullptr), (Names{"pub", "www"}));
     EXPECT_EQ(Title(), "Tolvane FTP Uploader - /");
-    EXPECT_FALSE(Window->IpFtpClient()->PassiveMode()) << "the automatic login uses active mode";
+    EXPECT_TRUE(Window->IpFtpClient()->PassiveMode()) << "passive unless the settings say otherwise";
 
     // A refresh after the listing's 226 must not turn into a listing loop.
     const auto Listings = [&] {
@@ -129,15 +129,16 @@ TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsPassively)
     EXPECT_EQ(Window->FileListModel()->Count(), 0);
     EXPECT_EQ(Text("RemoteFolder"), "/www/"); // keeps its last value
 
-    // Connect again, passively.
-    Find<QCheckBox>("chkPassive")->setChecked(true);
+    // Connect again, actively.
+    const auto Pasv = [&] { return Find<QPlainTextEdit>("ReplyMemo")->toPlainText().count(QStringLiteral("< 227")); };
+    const int PasvBefore = Pasv();
+    EXPECT_GT(PasvBefore, 0) << "the passive listings were answered with 227";
+    Find<QCheckBox>("chkPassive")->setChecked(false);
     QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
-    EXPECT_EQ(Text("ConnectBtn"), "Disconnect");
-    EXPECT_TRUE(Window->IpFtpClient()->PassiveMode());
+    EXPECT_TRUE(Text("ConnectBtn") == "Disconnect" && !Window->IpFtpClient()->PassiveMode());
     ASSERT_TRUE(ShowsFolder("/"));
     ASSERT_EVENTUALLY(Window->FileListModel()->Count() == 2, 5000);
-    EXPECT_NE(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().indexOf(QStringLiteral("227")), -1)
-        << "a passive listing answers PASV with 227";
+    EXPECT_EQ(Pasv(), PasvBefore) << "an active listing sends no PASV";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, E2eWindow, ::testing::Values("pyftpd", "vsftpd"),

@@ -139,3 +139,35 @@ TEST(HostSettingsFile, TheConfigurationFolderIsCreatedOnFirstWrite)
     EXPECT_EQ(ReadHostSettings(Path).Host, "h");
     EXPECT_EQ(ModeOf(Dir.File("cfg/tolvane-ftp")), 0700u);
 }
+
+TEST(HostSettingsFile, BlanksQuotesAndPassiveRoundTripOldFilesReadAsBefore)
+{
+    TTempDir Dir;
+    const std::string Path = Dir.File("host.ini");
+    for (const std::string Password : {" lead", "trail ", "  both  ", "\"quoted\"", "in side", "\"", "\t"}) {
+        THostSettings S{"h", "u", Password, "/"};
+        S.Passive = Password.size() % 2;
+        WriteHostSettings(Path, S);
+        EXPECT_EQ(ReadHostSettings(Path).Password, Password) << ReadFile(Path);
+        EXPECT_EQ(ReadHostSettings(Path).Passive, S.Passive) << ReadFile(Path);
+    }
+    ASSERT_TRUE(WriteFile(Path, "[TolvaneFtp]\nPassword=plain pw\nDefault= /www \n"));
+    const THostSettings Old = ReadHostSettings(Path);
+    EXPECT_EQ(Old.Password + "|" + Old.Default, "plain pw|/www");
+    EXPECT_TRUE(Old.Passive) << "no Passive key: passive";
+}
+
+TEST(HostSettingsFile, AFifoOrAHugeFileIsRefusedAndNeverBlocks)
+{
+    TTempDir Dir;
+    const std::string Fifo = Dir.File("fifo.ini"), Huge = Dir.File("huge.ini");
+    ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(WriteFile(Huge, "[TolvaneFtp]\nHost=h\n" + std::string(1024 * 1024, '#')));
+    for (const std::string &Path : {Fifo, Huge, Dir.File("absent.ini")}) {
+        std::string Problem;
+        EXPECT_EQ(ReadHostSettings(Path, &Problem).Host, "");
+        EXPECT_EQ(Problem.find(Path) != std::string::npos, Path != Dir.File("absent.ini")) << Problem;
+    }
+    for (const std::string &Path : {Fifo, Huge})
+        EXPECT_THROW(WriteHostSettings(Path, {"h", "u", "p", "/"}), EHostSettingsError) << "never replaced";
+}

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTest>
@@ -58,7 +59,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     for (const char *Name : {"edtURL", "edtUserName", "edtPassword", "DefRemote", "edtRestartAt"})
         EXPECT_EQ(Text(Name), "") << Name;
     EXPECT_EQ(Find<QLineEdit>("edtPassword")->echoMode(), QLineEdit::Password);
-    EXPECT_FALSE(Find<QCheckBox>("chkPassive")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("chkPassive")->isChecked()) << "passive unless the settings say otherwise";
     EXPECT_EQ(Text("chkPassive"), "Passive");
     EXPECT_EQ(Text("RemoteFolder"), "/");
     EXPECT_EQ(Text("FileLabel"), "");
@@ -120,7 +121,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     TIpFtpClient *C = Window->IpFtpClient();
     EXPECT_EQ(C->DefaultPort(), 21);
     EXPECT_EQ(C->FileType(), ftBinary);
-    EXPECT_FALSE(C->PassiveMode());
+    EXPECT_TRUE(C->PassiveMode());
     EXPECT_EQ(C->TransferTimeout(), 0u);
     EXPECT_EQ(C->IdleTimeout(), 0u);
     EXPECT_EQ(C->DirectoryTree(), Window->IpFtpDirectoryTree1());
@@ -178,7 +179,7 @@ TEST_F(MainWindow, SaveWritesAllFourKeysInOrderForTheOwnerOnly)
     QTest::keyClicks(Find<QLineEdit>("DefRemote"), "/www");
     QTest::mouseClick(Find<QPushButton>("sBitBtn5"), Qt::LeftButton);
     EXPECT_EQ(ReadFile(SettingsPath()),
-              "[TolvaneFtp]\nHost=ftp.example.org\nUsername=ann\nPassword=pw\nDefault=/www\n");
+              "[TolvaneFtp]\nHost=ftp.example.org\nUsername=ann\nPassword=pw\nDefault=/www\nPassive=1\n");
     struct stat St;
     ASSERT_EQ(::stat(SettingsPath().c_str(), &St), 0);
     EXPECT_EQ(St.st_mode & 0777, 0600u);
@@ -301,8 +302,10 @@ TEST_F(MainWindow, EveryReplyIsLoggedOnceWithItsLines)
     Window->IpFtpClientFtpReply(Window->IpFtpClient(), 230, "230 Logged in\r\n");
     Window->IpFtpClientFtpReply(Window->IpFtpClient(), 214, "214-Help\r\n214-Two\r\n214 End\r\n");
     Window->IpFtpClientFtpReply(Window->IpFtpClient(), 550, "550 \x1b[31mred\x07\r\n");
-    EXPECT_EQ(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().toStdString(),
-              "230 Logged in\n214-Help\n214-Two\n214 End\n550 \\x1B[31mred\\x07");
+    // Each entry begins with its time.
+    const QRegularExpression Time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d "), QRegularExpression::MultilineOption);
+    EXPECT_EQ(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().replace(Time, QString()).toStdString(),
+              "< 230 Logged in\n< 214-Help\n           214-Two\n           214 End\n< 550 \\x1B[31mred\\x07");
 }
 
 TEST_F(MainWindow, ControlsHaveAccessibleNamesAndTheListItsEntries)
@@ -358,12 +361,11 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     ScriptLogin(Peer, "bob", "pw")
         .Reply("SYST", "215 UNIX Type: L8")
         .Reply("PWD", "257 \"/\" is the current directory")
-        .ExpectPort()
-        .Send("200 PORT ok")
         .Reply("TYPE A", "200 Type set to A")
+        .ExpectPasv()
         .Expect("LIST")
-        .ConnectData()
         .Send("150 Here it comes")
+        .AcceptData()
         .SendData("drwxr-xr-x 2 o g 0 Jan 01 12:00 pub\r\n-rw-r--r-- 1 o g 5 Jan 01 12:00 a.txt\r\n")
         .CloseData()
         .Send("226 Done")
@@ -386,5 +388,5 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     ASSERT_GE(Lines.size(), 5u);
     EXPECT_EQ(Lines[0], "USER bob");
     EXPECT_EQ(Lines[2], "SYST");
-    EXPECT_EQ(Lines[4].rfind("PORT ", 0), 0u) << "the automatic login uses active mode";
+    EXPECT_EQ(Lines[5], "PASV") << "passive unless the settings say otherwise";
 }

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QRadioButton>
@@ -17,7 +19,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <tuple>
+
 #include "app/CircularProgress.h"
+#include "app/QuitSignals.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app_fixture.h"
@@ -60,7 +65,7 @@ protected:
             .CloseData()
             .Send("226 done");
         WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                      "\nUsername=bob\nPassword=pw\nDefault=/pub\n");
+                      "\nUsername=bob\nPassword=pw\nDefault=/pub\nPassive=0\n");
         StartWindow();
         Find<QTimer>("Timer2")->stop(); // its refresh would interleave with the script
         ShowWindow();
@@ -161,16 +166,23 @@ TEST_F(TransferFlow, RestartOffsetIsASixtyFourBitNumberOrZero)
         << "the indicator keeps the whole 64-bit size";
 }
 
-TEST_F(TransferFlow, CancellingTheFolderPickerKeepsTheEntrySelectedAndTheDownloadPending)
+TEST_F(TransferFlow, ACancelledFolderPickerDownloadsNothingThenOrAfterTheNextTransfer)
 {
     LogIn();
     Select("a.txt");
     Trigger("Downloadfile1");
     EXPECT_EQ(Dialogs.PickFolderCalls, 1);
-    EXPECT_EQ(Window->PendingAction(), TTolvaneFtp::paDownload);
     ASSERT_NE(Window->SelectedEntry(), nullptr);
     EXPECT_EQ(Window->SelectedEntry()->FileName, "a.txt");
-    RunFor(200);
+    // The next transfer ends: the selection alone starts no download.
+    ASSERT_TRUE(WriteFile(Dir.File("up.txt"), "up"));
+    ScriptUpload("", "up.txt");
+    Window->UploadDroppedFile(Dir.File("up.txt"));
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Idle(), 5000);
+    Select("a.txt");
+    RunFor(300);
+    EXPECT_EQ(Dialogs.PickFolderCalls, 1);
     EXPECT_FALSE(Contains(Peer.Received(), "RETR"));
 }
 
@@ -198,8 +210,6 @@ TEST_F(TransferFlow, UnsafeNamesNeverBecomeLocalPaths)
     ASSERT_EQ(Dialogs.Messages.size(), 1u);
     EXPECT_NE(Dialogs.Messages[0].find("x/../../escape.txt"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_EQ(Dialogs.PickFolderCalls, 0);
-    EXPECT_EQ(Window->PendingAction(), TTolvaneFtp::paNone) << "the chain went on and found nothing more";
-    EXPECT_EQ(Window->SelectedEntry(), nullptr);
 
     // A NUL byte inside a name, straight from a listing.
     static const char WithNul[] = "-rw-r--r-- 1 o g 5 Jan 01 12:00 a\0b.txt\r\n";
@@ -283,6 +293,21 @@ TEST_F(TransferFlow, MenuFollowsTheSelectionAndCtrlPWithoutOneOnlyRefreshes)
     EXPECT_TRUE(Find<QAction>("Downloadfile1")->isEnabled());
 }
 
+// A drag that enters Target and is dropped there, delivered through the
+// event system as the desktop's drag and drop delivers it; true when the
+// drop was accepted.
+static bool DragAndDrop(QWidget *Target, const QMimeData &Data)
+{
+    const QPointF At = QRectF(Target->rect()).center();
+    QDragEnterEvent Enter(At.toPoint(), Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Enter);
+    if (!Enter.isAccepted())
+        return false;
+    QDropEvent Drop(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Drop);
+    return Drop.isAccepted();
+}
+
 TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
 {
     LogIn();
@@ -295,29 +320,22 @@ TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
     Data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder)), QUrl::fromLocalFile(QString::fromStdString(Local))});
 
     // Elsewhere on the window: it becomes the file to upload, nothing more.
-    EXPECT_TRUE(Window->DropOnWindow(&Data));
+    EXPECT_TRUE(DragAndDrop(Window.get(), Data));
     EXPECT_EQ(Text("FileLabel"), Local);
     RunFor(200);
     EXPECT_FALSE(Contains(Peer.Received(), "STOR"));
 
     // On the list: uploaded at once, as "Upload" would.
     ScriptUpload("", "dropped.txt");
-    EXPECT_TRUE(Window->DropOnList(&Data));
+    EXPECT_TRUE(DragAndDrop(List()->viewport(), Data));
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     EXPECT_EQ(Peer.DataReceived().back(), "dropped");
 
-    // Only folders, or no local files: refused, and the drag is not accepted.
+    // Only folders, or no local files: the drag is not accepted anywhere.
     QMimeData OnlyFolder;
     OnlyFolder.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder)), QUrl(QStringLiteral("https://example.org/f.txt"))});
-    EXPECT_FALSE(Window->DropOnList(&OnlyFolder));
-    EXPECT_FALSE(Window->DropOnWindow(&OnlyFolder));
-    const QPoint At = List()->viewport()->rect().center();
-    QDragEnterEvent Enter(At, Qt::CopyAction, &OnlyFolder, Qt::LeftButton, Qt::NoModifier);
-    Window->eventFilter(List()->viewport(), &Enter);
-    EXPECT_FALSE(Enter.isAccepted());
-    QDragEnterEvent Good(At, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
-    Window->eventFilter(List()->viewport(), &Good);
-    EXPECT_TRUE(Good.isAccepted());
+    EXPECT_FALSE(DragAndDrop(List()->viewport(), OnlyFolder));
+    EXPECT_FALSE(DragAndDrop(Window.get(), OnlyFolder));
     EXPECT_EQ(Text("FileLabel"), Local);
 }
 
@@ -347,13 +365,18 @@ TEST_F(TransferFlow, AFailedDownloadLeavesTheLocalFileOfThatNameUntouched)
     Dialogs.Folders.push_back(Target.Path());
     Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData()
         .SendData("partial").ResetData().Send("426 Connection closed; transfer aborted");
+    Dialogs.OverwriteAnswers.push_back(oaOverwrite);
     Select("a.txt");
     Trigger("Downloadfile1");
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     ASSERT_EVENTUALLY(Idle(), 5000);
     RunFor(300);
+    ASSERT_EQ(Dialogs.Overwrites.size(), 1u) << "an existing file is not replaced without asking";
     EXPECT_EQ(ReadFile(Target.File("a.txt")), "original");
     EXPECT_NE(Title(), "Tolvane FTP Uploader - 7 - transfer complete");
+    // The failure reaches the user with the server's reason.
+    ASSERT_FALSE(Dialogs.Messages.empty());
+    EXPECT_NE(Dialogs.Messages.back().find("Download of a.txt failed"), std::string::npos) << Dialogs.Messages.back();
 }
 
 TEST_F(TransferFlow, PermissionsOpensTheDialogOnTheEntryAndOkSendsSiteChmod)
@@ -400,7 +423,7 @@ TEST(UnattendedUpload, WaitsForASlowLoginAndThenUploads)
         .Reply("TYPE I", "200 ok")
         .Expect("STOR /drop/late.bin").Send("150 go").ConnectData().ReceiveData().Send("226 stored");
     ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\n"));
+                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\nPassive=0\n"));
     TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("late.bin"))});
     Window.findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
     Window.show();
@@ -428,4 +451,156 @@ TEST(UnattendedUpload, SaysSoWhenTheServerRefusesTheLogin)
     EXPECT_NE(Text.find("530 Login incorrect."), std::string::npos) << Text;
     RunFor(1500);
     EXPECT_EQ(Dialogs.Messages.size(), 1u) << "said once";
+}
+
+TEST_F(TransferFlow, UploadingOverAListedFileAsksFirstAppendNever)
+{
+    LogIn();
+    const std::string Local = Dir.File("a.txt"); // listed with 5 bytes
+    ASSERT_TRUE(WriteFile(Local, "12345678"));
+    Dialogs.Files.push_back(Local);
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    // Answer, rename box's answer, lines before the STOR, name stored (none: nothing sent), data.
+    const std::tuple<TOverwriteAnswer, const char *, const char *, const char *, const char *> Cases[] = {
+        {oaCancel, nullptr, "", nullptr, ""},     {oaOverwrite, nullptr, "", "a.txt", "12345678"},
+        {oaResume, nullptr, "REST 5", "a.txt", "678"}, {oaRename, "b.txt", "", "b.txt", "12345678"}};
+    for (const auto &[Answer, NewName, Lines, StoredAs, Data] : Cases) {
+        Dialogs.Overwrites.clear();
+        Dialogs.OverwriteAnswers.push_back(Answer);
+        if (NewName)
+            Dialogs.InputAnswers.push_back(NewName);
+        if (StoredAs)
+            ScriptUpload(Lines, StoredAs);
+        QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+        ASSERT_EQ(Dialogs.Overwrites.size(), 1u) << Answer;
+        EXPECT_NE(Dialogs.Overwrites[0].find("|resume"), std::string::npos) << "the remote file is smaller";
+        ASSERT_TRUE(StoredAs ? Peer.WaitDone(10000) : !RunUntil([&] { return Contains(Peer.Received(), "STOR"); }, 300))
+            << Answer << Peer.Describe();
+        EXPECT_EQ(StoredAs ? Peer.DataReceived().back() : std::string(), Data);
+        ASSERT_EVENTUALLY(Idle(), 5000);
+    }
+    Find<QGroupBox>("SendMode1")->findChildren<QRadioButton *>()[0]->click(); // Append
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("APPE a.txt").Send("150 go").AcceptData().ReceiveData()
+        .Send("226 stored");
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    EXPECT_EQ(Dialogs.Overwrites.size(), 1u);
+}
+
+TEST_F(TransferFlow, AListingUnderTheFolderPickerChangesNothingOfTheDownload)
+{
+    LogIn();
+    TTempDir Target;
+    Dialogs.Folders.push_back(Target.Path());
+    // The entry asked for is freed while the picker is open.
+    Dialogs.DuringDialog = [&] { Window->IpFtpDirectoryTree1()->LoadListing("-rw-r--r-- 1 o g 999 Jan 01 12:00 b\r\n"); };
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR a.txt").Send("150 go").AcceptData().SendData("hello")
+        .CloseData().Send("226 sent");
+    Select("a.txt");
+    Trigger("Downloadfile1");
+    EXPECT_EQ(Find<TCircularProgress>("Progress1")->Maximum(), 5) << "the size of the entry asked for";
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(ReadFile(Target.File("a.txt")) == "hello", 5000);
+}
+
+// Enter on a file downloads it, Backspace opens the parent; a folder change
+// refused by the server or by the busy client leaves tree, list and cursor.
+TEST_F(TransferFlow, KeysAndRefusedFolderChanges)
+{
+    LogIn();
+    QApplication::setActiveWindow(Window.get());
+    List()->setFocus();
+    Select("a.txt");
+    QTest::keyClick(List(), Qt::Key_Return);
+    EXPECT_EQ(Dialogs.PickFolderCalls, 1);
+    Peer.Expect("CWD ..").Send("250 ok").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok").ExpectPasv()
+        .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done")
+        .Expect("CWD /pub").Send("550 Not a folder").Expect("NOOP").Pause(600).Send("211 ok");
+    QTest::keyClick(List(), Qt::Key_Backspace);
+    ASSERT_EVENTUALLY(Contains(Peer.Received(), "LIST") && Idle() && Window->FileListModel()->Count() == 3, 5000);
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    for (const char *Why : {"550 Not a folder", "must wait"}) {
+        ASSERT_TRUE(std::string(Why) != "must wait" || Window->IpFtpClient()->SendFtpCommand("NOOP"));
+        Tree->setCurrentItem(Tree->FindPathNode("\\pub"));
+        ASSERT_EVENTUALLY(Idle() && Tree->currentItem() == nullptr, 5000) << Why << ": the tree marks the root again";
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << Why;
+        EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QLatin1String(Why)), -1) << Why;
+        EXPECT_EQ(Window->FileListModel()->Count(), 3) << "the list still shows the root";
+    }
+    ASSERT_TRUE(Peer.WaitDone(5000)) << Peer.Describe();
+}
+
+// The server takes part of a transfer, then waits for ABOR and QUIT.
+static void ScriptAbort(TScriptedPeer &Peer, const std::string &Command, bool Upload)
+{
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect(Command).Send("150 go").AcceptData();
+    if (Upload)
+        Peer.ReceiveDataBytes(65536);
+    else
+        Peer.SendData(std::string(100000, 'x'));
+    Peer.Mark("mid").Expect("ABOR").Send("426 Connection closed; transfer aborted.").Send("226 ABOR successful.")
+        .Expect("QUIT").Send("221 Goodbye.");
+}
+
+TEST_F(TransferFlow, DisconnectOrCloseDuringAnUploadAsksThenAbortsBeforeTheQuit)
+{
+    LogIn();
+    ASSERT_TRUE(WriteFile(Dir.File("big.bin"), std::string(8 << 20, 'u')));
+    Dialogs.Files.push_back(Dir.File("big.bin"));
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    ScriptAbort(Peer, "STOR big.bin", true);
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    ASSERT_EVENTUALLY(Peer.Reached("mid"), 10000) << Peer.Describe();
+    Dialogs.CancelAnswers = {false, false, true}; // keep going twice, then cancel
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    EXPECT_FALSE(Window->close()) << "the window stays while the transfer goes on";
+    EXPECT_EQ(Text("ConnectBtn"), "Disconnect");
+    RunFor(300);
+    EXPECT_TRUE(Window->TransferRunning() && !Contains(Peer.Received(), "ABOR"));
+    QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    EXPECT_EQ(Dialogs.CancelQuestions.size(), 3u);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text().toStdString(), "Upload of big.bin cancelled.");
+    EXPECT_FALSE(Find<TCircularProgress>("Progress1")->isVisible()) << "the ring goes with the transfer";
+    EXPECT_TRUE(Text("ConnectBtn") == "Connect" && Dialogs.Messages.empty()) << "a cancel is no failure";
+}
+
+TEST_F(TransferFlow, ASignalDuringADownloadCancelsItClosesAndLeavesNoPartialFile)
+{
+    LogIn();
+    TTempDir Target;
+    Dialogs.Folders.push_back(Target.Path());
+    const auto Files = [&] { return QDir(QString::fromStdString(Target.Path())).entryList(QDir::Files | QDir::Hidden); };
+    ScriptAbort(Peer, "RETR a.txt", false);
+    TQuitSignals Signals;
+    QObject::connect(&Signals, &TQuitSignals::Requested, Window.get(), [this] { Window->EndForSignal(); });
+    Select("a.txt");
+    Trigger("Downloadfile1");
+    ASSERT_EVENTUALLY(Peer.Reached("mid") && !Files().isEmpty(), 10000) << Peer.Describe();
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Window->isVisible(), 5000) << "the window closes once the cancel is done";
+    EXPECT_TRUE(Files().isEmpty() && Dialogs.CancelQuestions.empty()) << Files().join(QLatin1Char(' ')).toStdString();
+}
+
+// The ring shows 100 % only with the server's final reply.
+TEST_F(TransferFlow, TheRingIsFullOnlyWithTheFinalReply)
+{
+    LogIn();
+    ASSERT_TRUE(WriteFile(Dir.File("whole.bin"), std::string(32 << 20, 'w')));
+    Dialogs.Files.push_back(Dir.File("whole.bin"));
+    QTest::mouseClick(Find<QPushButton>("sButton2"), Qt::LeftButton);
+    // A stall in the middle, so that progress is shown.
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("STOR whole.bin").Send("150 go").AcceptData()
+        .ReceiveDataBytes(1 << 20).Pause(1200).ReceiveData().Mark("received").Pause(1500).Send("226 stored");
+    QTest::mouseClick(Find<QPushButton>("sBitBtn1"), Qt::LeftButton);
+    auto *Ring = Find<TCircularProgress>("Progress1");
+    ASSERT_EVENTUALLY(Ring->isVisible(), 5000);
+    ASSERT_EVENTUALLY(Peer.Reached("received") && Window->IpFtpClient()->BytesTransferred() == (32 << 20), 10000);
+    RunFor(700); // progress ticks come every 500 ms
+    EXPECT_TRUE(Ring->isVisible() && Ring->Position() < Ring->Maximum()) << "all sent, nothing confirmed";
+    EXPECT_NE(Find<QLabel>("StatusTransfer")->text().indexOf(QStringLiteral("of 32.0 MiB")), -1);
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Ring->isVisible(), 5000);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text().toStdString(), "Uploaded whole.bin (33554432 bytes).");
 }

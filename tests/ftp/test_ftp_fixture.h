@@ -141,6 +141,22 @@ inline ::testing::AssertionResult LoginTo(TRecordedClient &R, TScriptedPeer &Pee
     return ::testing::AssertionSuccess();
 }
 
+// After a transfer that ended on the client's side: the next command gets
+// its own answer, never a reply the server still owed the transfer.
+inline ::testing::AssertionResult NextCommandGetsItsOwnAnswer(TRecordedClient &R, TScriptedPeer &Peer)
+{
+    // A server one reply short holds the command back for IpFtpOwedReplyWaitMs.
+    Peer.SetStepTimeout(int(IpFtpOwedReplyWaitMs) + 3000).Expect("NOOP").SetStepTimeout(5000).Send("200 NOOP ok");
+    const size_t Before = R.Replies.size();
+    if (!R.WaitReady() || !R.Client.SendFtpCommand("NOOP"))
+        return ::testing::AssertionFailure() << "client not ready; events: " << R.Joined();
+    if (!RunUntil([&] { return R.Replies.size() > Before && R.Client.FtpState() == stReady; }, 8000))
+        return ::testing::AssertionFailure() << "no answer; events: " << R.Joined() << "; peer: " << Peer.Describe();
+    if (R.Replies.size() != Before + 1 || R.Replies[Before].compare(0, 4, "200 ") != 0)
+        return ::testing::AssertionFailure() << "answered by \"" << R.Replies[Before] << "\"; events: " << R.Joined();
+    return ::testing::AssertionSuccess();
+}
+
 // Names in Dir (without "." and "..").
 inline std::vector<std::string> DirEntries(const std::string &Dir)
 {

@@ -618,6 +618,25 @@ TScriptedPeer &TScriptedPeer::ReceiveData()
     });
 }
 
+TScriptedPeer &TScriptedPeer::ReceiveDataUntilReset()
+{
+    return Add("receive data until reset", [](TScriptedPeer &s, int t) {
+        if (!s.FData.IsOpen())
+            return s.Fail("no data connection");
+        bool closed = false;
+        std::string data = s.FData.ReadUntilClose(t, &closed);
+        const std::string how = closed ? s.FData.LastError() : "still open";
+        {
+            std::lock_guard<std::mutex> g(s.FMutex);
+            s.FDataReceived.push_back(data);
+        }
+        s.FData.Close();
+        if (how.find("reset") == std::string::npos)
+            return s.Fail("the data connection did not end with a reset: " + how);
+        return true;
+    });
+}
+
 TScriptedPeer &TScriptedPeer::ReceiveDataBytes(size_t count)
 {
     return Add("receive " + std::to_string(count) + " data bytes", [count](TScriptedPeer &s, int t) {

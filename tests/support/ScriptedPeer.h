@@ -84,6 +84,7 @@ public:
     TScriptedPeer &SendData(const std::string &bytes);
     TScriptedPeer &ReceiveData();    // everything until the client closes the data connection
     TScriptedPeer &ReceiveDataBytes(size_t count); // exactly count data bytes (recorded like ReceiveData)
+    TScriptedPeer &ReceiveDataUntilReset(); // like ReceiveData, but the client must end it with a reset
     TScriptedPeer &ShutdownData();   // FIN only: the connection stays open and is not read any more
     TScriptedPeer &CloseData();      // FIN
     TScriptedPeer &ResetData();      // RST

@@ -1,0 +1,217 @@
+// What the user hears of the session: failures of what the user started
+// (message box, status bar and log), actions that cannot run now, the login
+// time-out, and the end of a session or transfer by Disconnect, close or a
+// signal.
+
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include "app/AppRules.h"
+#include "app/CircularProgress.h"
+#include "app/DialogProvider.h"
+#include "app/FtpDirectoryTree.h"
+#include "app/LogPage.h"
+#include "app/StatusLine.h"
+#include "app/TolvaneFtp.h"
+
+namespace {
+
+QString OpWord(bool Upload) { return Upload ? QObject::tr("Upload") : QObject::tr("Download"); }
+
+} // namespace
+
+void TTolvaneFtp::Report(const QString &Text, bool Box)
+{
+    FStatus->ShowOutcome(Text);
+    FLogPage->AddNote(Text);
+    if (Box && !FNoQuestions)
+        Dialogs().ShowMessage(this, Text);
+}
+
+bool TTolvaneFtp::CanRunNow(const QString &What)
+{
+    if (!FClient->LoggedIn()) {
+        FStatus->ShowOutcome(tr("%1 needs a connection: press Connect first.").arg(What));
+        return false;
+    }
+    if (FClient->FtpState() != stReady || FUploadReplyPending) {
+        FStatus->ShowOutcome(tr("%1 must wait: the server is still busy with the last request.").arg(What));
+        return false;
+    }
+    return true;
+}
+
+void TTolvaneFtp::TransferEnded()
+{
+    Progress1->hide();
+    FStatus->EndTransfer();
+}
+
+bool TTolvaneFtp::TransferRunning() const
+{
+    return FClient->FtpState() == stRetrieve || FClient->FtpState() == stStore;
+}
+
+void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int, const std::string &Error)
+{
+    FLoginTimer->stop();
+    FLoginTrouble = Error.empty() ? std::string("login failed") : Error;
+    FSessionWanted = false;
+    FOp = opNone;
+    SetConnectCaption(false);
+    SetBusyCursor(false);
+    // The unattended upload says it in its own message, with this reason.
+    Report(tr("Could not connect to %1: %2").arg(DisplayName(FClient->Host()), ReplyForPeople(Error)),
+           !UnattendedPending());
+}
+
+void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
+{
+    SetBusyCursor(false);
+    const QString Why = ReplyForPeople(Error);
+    if (!FClient->LoggedIn()) {
+        // A refused login leaves the connection open on most servers; it is
+        // ended, so that the next Connect starts afresh.
+        FLoginTimer->stop();
+        FLoginTrouble = Error;
+        FSessionWanted = false;
+        FOp = opNone;
+        SetConnectCaption(false);
+        Report(tr("%1 refused the login: %2").arg(DisplayName(FClient->Host()), Why), !UnattendedPending());
+        const TSocket Control = FClient->ControlSocket();
+        QTimer::singleShot(0, this, [this, Control] {
+            if (Control != INVALID_SOCKET && FClient->ControlSocket() == Control && !FClient->LoggedIn())
+                EndSessionNow();
+        });
+        return;
+    }
+    const TUserOp Op = FOp;
+    FOp = opNone;
+    FRenameTo.clear();
+    switch (Op) {
+    case opUpload:
+    case opDownload:
+        TransferEnded();
+        Report(tr("%1 of %2 failed: %3").arg(OpWord(Op == opUpload), DisplayName(FOpName), Why), true);
+        break;
+    case opFolder:
+        FRawFolderChange = false;
+        FTree->MarkCurrentFolder();
+        Report(tr("Cannot open the folder %1: %2").arg(DisplayName(FOpName), Why));
+        break;
+    case opDelete:
+        Report(tr("The server did not delete %1: %2").arg(DisplayName(FOpName), Why));
+        break;
+    case opRename:
+        Report(tr("The server did not rename %1: %2").arg(DisplayName(FOpName), Why));
+        break;
+    case opCommand:
+        Report(tr("The server refused %1: %2").arg(DisplayName(FOpName), Why));
+        break;
+    default:
+        Report(tr("The server refused a command: %1").arg(Why));
+        break;
+    }
+}
+
+void TTolvaneFtp::IpFtpClientError(TObject *, TSocket, int ErrCode, const std::string &ErrStr)
+{
+    if (!FClient->LoggedIn())
+        FLoginTrouble = ErrStr;
+    SetBusyCursor(false);
+    const TUserOp Op = FOp;
+    const bool Transfer = Op == opUpload || Op == opDownload;
+    if (ErrCode == IpFtpCancelledCode) {
+        FCancelTimer->stop();
+        FOp = opNone;
+        TransferEnded();
+        Report(Transfer ? tr("%1 of %2 cancelled.").arg(OpWord(Op == opUpload), DisplayName(FOpName))
+                        : tr("Transfer cancelled."));
+        if (FCloseAfterCancel) {
+            FCloseAfterCancel = false;
+            QTimer::singleShot(0, this, [this] { close(); });
+        } else if (!FSessionWanted && FClient->LoggedIn() && FClient->Connected()) {
+            // The disconnect that asked for the cancel goes on, quietly.
+            FClient->Logout();
+            FQuitTimer->start();
+        }
+        return;
+    }
+    if (Transfer) {
+        FOp = opNone;
+        TransferEnded();
+        Report(tr("%1 of %2 failed: %3").arg(OpWord(Op == opUpload), DisplayName(FOpName), ReplyForPeople(ErrStr)),
+               true);
+        return;
+    }
+    if (Op == opFolder) {
+        FOp = opNone;
+        FTree->MarkCurrentFolder();
+    }
+    Report(ReplyForPeople(ErrStr));
+}
+
+void TTolvaneFtp::LoginTimerTimer()
+{
+    if (FClient->LoggedIn() || FClient->FtpState() == stClosed)
+        return;
+    const QString Host = DisplayName(FClient->Host());
+    FLoginTrouble = "no login within the time allowed";
+    FSessionWanted = false;
+    FOp = opNone;
+    SetConnectCaption(false);
+    EndSessionNow();
+    const qint64 Seconds = LoginTimeoutMs() / 1000;
+    Report(tr("%1 did not complete the login within %2 seconds; the attempt was ended.").arg(Host).arg(Seconds),
+           !UnattendedPending());
+    // The unattended upload says so in its own words, once.
+    if (FUnattendedWaiting) {
+        FUnattendedWaiting = false;
+        FRetryTimer->stop();
+        UnattendedUploadFailed(tr("the login did not finish within %1 seconds.").arg(Seconds));
+    }
+}
+
+void TTolvaneFtp::EndSessionNow()
+{
+    FQuitTimer->stop();
+    FCancelTimer->stop();
+    FRawFolderChange = false;
+    FRenameTo.clear();
+    if (FClient->FtpState() != stClosed || FClient->ControlSocket() != INVALID_SOCKET)
+        FClient->CloseAllSockets();
+    TransferEnded();
+    SetBusyCursor(false);
+    if (FCloseAfterCancel) {
+        FCloseAfterCancel = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
+bool TTolvaneFtp::CancelTransfer()
+{
+    if (!FClient->AbortTransfer())
+        return false;
+    FLogPage->AddCommand("ABOR");
+    FStatus->ShowOutcome(tr("Cancelling the transfer ..."));
+    // A server that answers nothing more is left without a word.
+    FCancelTimer->start();
+    return true;
+}
+
+void TTolvaneFtp::AskClose()
+{
+    if (!FNoQuestions &&
+        !Dialogs().AskCancelTransfer(this, tr("A transfer is running. Cancel it and close the window?")))
+        return;
+    FSessionWanted = false;
+    FCloseAfterCancel = true;
+    if (!CancelTransfer())
+        EndSessionNow(); // closes the window too
+}
+
+void TTolvaneFtp::EndForSignal()
+{
+    FNoQuestions = true;
+    close();
+}
