@@ -22,7 +22,7 @@ namespace {
 
 const char Usage[] =
     "usage: tolvane-listing STYLE [FILE]\n"
-    "  STYLE  none, unix, dos, multinet or vms\n"
+    "  STYLE  none, unix, dos, multinet, vms, mlsd or auto (the style the listing looks like)\n"
     "  FILE   listing to parse (standard input when absent)\n"
     "Prints one line per kept entry: kind, size, owner, group, permissions\n"
     "(owner, group, other as octal digits), time stamp, name; tab-separated.\n";
@@ -30,7 +30,8 @@ const char Usage[] =
 bool StyleFromName(const std::string &Name, TIpFtpDirStyle &Style)
 {
     static const struct { const char *Name; TIpFtpDirStyle Style; } Styles[] = {
-        {"none", dsNone}, {"unix", dsUnix}, {"dos", dsDos}, {"multinet", dsMultiNet}, {"vms", dsVms}};
+        {"none", dsNone}, {"unix", dsUnix}, {"dos", dsDos}, {"multinet", dsMultiNet}, {"vms", dsVms},
+        {"mlsd", dsMlsd}, {"auto", dsAuto}};
     for (const auto &S : Styles)
         if (Name == S.Name) {
             Style = S.Style;
@@ -66,7 +67,7 @@ int main(int argc, char **argv)
     TIpFtpDirStyle Style = dsNone;
     if (!StyleFromName(argv[1], Style)) {
         std::cerr << "tolvane-listing: unknown style '" << argv[1]
-                  << "' (expected none, unix, dos, multinet or vms)\n";
+                  << "' (expected none, unix, dos, multinet, vms, mlsd or auto)\n";
         return 2;
     }
 

@@ -383,8 +383,9 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     EXPECT_TRUE(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().contains("230 Logged in"));
     RunFor(300);
     const std::vector<std::string> Lines = Peer.Received();
-    ASSERT_GE(Lines.size(), 5u);
+    ASSERT_GE(Lines.size(), 6u);
     EXPECT_EQ(Lines[0], "USER bob");
-    EXPECT_EQ(Lines[2], "SYST");
-    EXPECT_EQ(Lines[4].rfind("PORT ", 0), 0u) << "the automatic login uses active mode";
+    EXPECT_EQ(Lines[2], "FEAT");
+    EXPECT_EQ(Lines[3], "SYST");
+    EXPECT_EQ(Lines[5].rfind("PORT ", 0), 0u) << "the automatic login uses active mode";
 }
