@@ -101,7 +101,7 @@ QVariant TFileColumnsModel::data(const QModelIndex &Index, int Role) const
         if (Index.column() == colSize && !Folder)
             return tr("%1 bytes").arg(QLocale().toString(static_cast<qlonglong>(Info->Size)));
         if (Index.column() == colModified && Info->ModifyTime >= 0)
-            return QDateTime::fromSecsSinceEpoch(Info->ModifyTime).toString(Qt::ISODate);
+            return QDateTime::fromSecsSinceEpoch(Info->ModifyTime, Qt::UTC).toString(Qt::ISODate);
         return QVariant();
     case Qt::TextAlignmentRole:
         if (Index.column() == colSize)
