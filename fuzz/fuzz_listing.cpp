@@ -137,7 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     FUZZ_CHECK(Snapshot(Reused) == Expected, "reused list differs from a fresh one");
 
     // Line by line: every line is parsed on its own, so the entries must be
-    // those of one-line listings, in order.
+    // those of one-line listings, in order. The automatic style is chosen
+    // once for a whole listing, so the lines get the style it chose.
+    TIpFtpDirStyle LineStyle = Style;
+    if (Style == dsAuto) {
+        LineStyle = GuessListingStyle(Listing);
+        if (LineStyle == dsNone)
+            LineStyle = dsUnix;
+    }
     std::vector<TEntry> ByLine;
     size_t Pos = 0;
     while (Pos < Listing.size()) {
@@ -145,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         if (End == std::string::npos)
             End = Listing.size();
         TIpFtpFileList One;
-        One.ParseListing(std::string_view(Listing).substr(Pos, End - Pos), Style, Handler);
+        One.ParseListing(std::string_view(Listing).substr(Pos, End - Pos), LineStyle, Handler);
         FUZZ_CHECK(One.Count() <= 1, "one line gave %zu entries", One.Count());
         for (TEntry &E : Snapshot(One))
             ByLine.push_back(std::move(E));

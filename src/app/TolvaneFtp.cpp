@@ -26,6 +26,7 @@
 #include "app/CircularProgress.h"
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
+#include "app/HiddenFiles.h"
 #include "app/FtpDirectoryTree.h"
 #include "base/IpDebugLog.h"
 #include "base/IpEventLog.h"
@@ -271,6 +272,8 @@ void TTolvaneFtp::CreateActions()
     RemotePopupMenu->addSeparator();
     Permissions1 = Add("Permissions1", tr("Permissions"), QKeySequence(Qt::CTRL | Qt::Key_P),
                        tr("Change the permissions of the selected file"), ThemeIcon("document-properties", QStyle::SP_FileDialogInfoView));
+    RemotePopupMenu->addSeparator();
+    RemotePopupMenu->addAction(MakeShowHiddenAction(this, FFiles, FSettingsPath, [this] { Refresh1Click(); }));
 }
 
 void TTolvaneFtp::CreateLayout()

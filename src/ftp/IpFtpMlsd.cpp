@@ -223,9 +223,9 @@ void TIpFtpFileInfo::ParseMlsdLine(std::string_view Line)
                 Digits.remove_prefix(2);
             int Mode = 0;
             bool Octal = !Digits.empty() && Digits.size() <= 6;
-            for (char C : Digits) {
-                Octal = Octal && C >= '0' && C <= '7';
-                Mode = Mode * 8 + (C - '0');
+            for (std::size_t I = 0; Octal && I < Digits.size(); ++I) {
+                Octal = Digits[I] >= '0' && Digits[I] <= '7';
+                Mode = Mode * 8 + (Digits[I] - '0');
             }
             if (Octal && Mode <= 07777) {
                 UnixMode = Mode;

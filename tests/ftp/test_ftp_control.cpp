@@ -25,7 +25,6 @@ TEST(FtpControl, LoginSendsUserAndPasswordAndReportsLoginBeforeItsReply)
     ASSERT_TRUE(LoginTo(R, Peer, "bob", "pw"));
     ASSERT_TRUE(Peer.WaitDone());
     EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"USER bob", "PASS pw", "FEAT"}));
-    // The login ends with the answer to FEAT.
     EXPECT_EQ(R.Events, (std::vector<std::string>{"connected", "reply 220", "reply 331", "reply 230", "fscLogin",
                                                   "reply 211"}));
     EXPECT_EQ(R.Replies[2], "230 Logged in\r\n");

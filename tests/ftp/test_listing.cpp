@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ftp/IpFtpList.h"
@@ -146,56 +147,40 @@ TEST(UnixListing, KindComesFromTheFirstByteOfTheMode)
         EXPECT_EQ(ParseLine(Line, dsUnix).FileKind, fkUnknown) << Line;
 }
 
-// The name is every byte after the one blank that ends the time column;
-// only a link loses its " -> target", to LinkPath.
+// The name is every byte after the blank ending the time column; a link's " -> target" goes to LinkPath.
 TEST(UnixListing, NamesAreTheListedBytesExactly)
 {
-    const struct
-    {
-        const char *Tail;
-        char Type;
-        const char *Name;
-        const char *Target;
-    } Cases[] = {
-        {"two  blanks.txt", '-', "two  blanks.txt", ""},
-        {" leading.txt", '-', " leading.txt", ""},
-        {"trailing.txt ", '-', "trailing.txt ", ""},
-        {"a -> b", '-', "a -> b", ""},
-        {"-> x", '-', "-> x", ""},
-        {"a->b", 'l', "a->b", ""},
-        {".htaccess", '-', ".htaccess", ""},
-        {"semi;colon=eq", 'd', "semi;colon=eq", ""},
+    struct TCase { const char *Tail; char Type; const char *Name, *Target; };
+    const TCase Cases[] = {
+        {"two  blanks.txt", '-', "two  blanks.txt", ""}, {" leading.txt", '-', " leading.txt", ""},
+        {"trailing.txt ", '-', "trailing.txt ", ""}, {"a -> b", '-', "a -> b", ""}, {"-> x", '-', "-> x", ""},
+        {"a->b", 'l', "a->b", ""}, {".htaccess", '-', ".htaccess", ""}, {"semi;colon=eq", 'd', "semi;colon=eq", ""},
         {"f\xc3\xafl\xc3\xa9 \xe2\x82\xac", '-', "f\xc3\xafl\xc3\xa9 \xe2\x82\xac", ""},
-        {"my link -> usr/bin", 'l', "my link", "usr/bin"},
-        {" two  -> ../a b ", 'l', " two ", "../a b "},
+        {"my link -> usr/bin", 'l', "my link", "usr/bin"}, {" two  -> ../a b ", 'l', " two ", "../a b "},
     };
     for (const auto &C : Cases) {
         for (const char *Date : {"Jan 25 00:17 ", "Mar  8  2009 "}) {
             const std::string Line = std::string(1, C.Type) + "rwxr-xr-x 1 root root 7 " + Date + C.Tail;
             const auto E = ParseLine(Line, dsUnix);
-            EXPECT_EQ(E.FileName, C.Name) << Line;
-            EXPECT_EQ(E.LinkPath, C.Target) << Line;
-            EXPECT_EQ(E.FileKind, C.Type == 'l' ? fkLink : C.Type == 'd' ? fkDirectory : fkFile) << Line;
+            EXPECT_EQ(std::make_tuple(E.FileName, E.LinkPath, E.FileKind),
+                      std::make_tuple(std::string(C.Name), std::string(C.Target),
+                                      C.Type == 'l' ? fkLink : C.Type == 'd' ? fkDirectory : fkFile))
+                << Line;
         }
     }
 }
 
 TEST(DosListing, NamesAreTheListedBytesExactly)
 {
-    const struct
-    {
-        const char *Line;
-        const char *Name;
-    } Cases[] = {
+    const std::pair<const char *, const char *> Cases[] = {
         {"01-06-09  02:42PM                  458 two  blanks.txt", "two  blanks.txt"},
         {"01-06-09  02:42PM                  458  leading.txt ", " leading.txt "},
         {"12-03-96  06:38       <DIR>           10 years  on", "10 years  on"},
         {"12-03-96  06:38AM       <DIR>          .git", ".git"},
-        {"2002-09-02  19:06       <DIR> short pad", "short pad"},
-        {"143712  x", " x"},
+        {"2002-09-02  19:06       <DIR> short pad", "short pad"}, {"143712  x", " x"},
     };
-    for (const auto &C : Cases)
-        EXPECT_EQ(ParseLine(C.Line, dsDos).FileName, C.Name) << C.Line;
+    for (const auto &[Line, Name] : Cases)
+        EXPECT_EQ(ParseLine(Line, dsDos).FileName, Name) << Line;
 }
 
 TEST(UnixListing, SpecialModeLettersAndShortModesGrantNothingExtra)

@@ -28,9 +28,8 @@ namespace {
 
 const TIpFtpDirStyle AllStyles[] = {dsNone, dsUnix, dsDos, dsMultiNet, dsVms, dsUser};
 
-// What must hold for any text whatever: entries are named (never "." or
-// ".."), of a kind the style can produce, with a sane size; names never
-// span lines and only links carry a target.
+// What must hold for any text whatever: entries are named (never "." or ".."), of a kind the
+// style can produce, with a sane size; names never span lines and only links carry a target.
 void ExpectSaneList(const TIpFtpFileList &List, TIpFtpDirStyle Style, const std::string &What)
 {
     for (std::size_t I = 0; I < List.Count(); ++I) {
@@ -277,8 +276,7 @@ TEST(ListingCorpus, PlainUnixLinesMatchTheirSources)
     int Checked = 0;
     for (const TCorpusRecord &R : Records) {
         std::smatch M;
-        // Skipped: a link whose own name holds " -> " (no rule can tell
-        // where its name ends).
+        // Skipped: a link whose own name holds " -> " (no rule can tell where it ends).
         if (R.Family != "unix" || !R.HasExpect || !R.Exact || R.Name.empty() || R.Name == "." || R.Name == ".." ||
             (R.Link && R.Name.find(" -> ") != std::string::npos) || !std::regex_match(R.Line, M, Plain))
             continue;
