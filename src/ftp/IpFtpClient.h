@@ -194,7 +194,8 @@ public:
     TIpFtpDirStyle SystemStyle() const { return FSystemStyle; }
     // The remote modification time (seconds since 1970 UTC) and size of the
     // running or last download, as MDTM/MLST and SIZE told them; -1 when
-    // unknown.
+    // unknown (the time also once it is on the local file, or another
+    // transfer has begun).
     int64_t RemoteModifyTime() const { return FRemoteModifyTime; }
     int64_t RemoteSize() const { return FRemoteSize; }
 

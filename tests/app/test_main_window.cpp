@@ -102,7 +102,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
         {"Rename2", "Rename", QKeySequence(Qt::CTRL | Qt::Key_R)},
         {"Permissions1", "Permissions", QKeySequence(Qt::CTRL | Qt::Key_P)}};
     auto *Menu = Find<QMenu>("RemotePopupMenu");
-    ASSERT_EQ(Menu->actions().size(), 7); // two separators
+    ASSERT_EQ(Menu->actions().size(), 9); // three separators and "Show hidden files"
     for (const auto &[Name, Caption, Key] : Items) {
         auto *Action = Find<QAction>(Name);
         EXPECT_EQ(Action->text().toStdString(), Caption);
