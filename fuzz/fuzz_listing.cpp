@@ -18,9 +18,10 @@ namespace {
 
 struct TEntry
 {
-    std::string FileName, Group, LinkPath, Owner, TimeStamp;
+    std::string FileName, Group, LinkPath, Owner, TimeStamp, PermFacts;
     int Kind;
-    int64_t Size;
+    int64_t Size, ModifyTime;
+    int UnixMode;
     int Perms[3];
     bool operator==(const TEntry &) const = default;
 };
@@ -30,7 +31,8 @@ std::vector<TEntry> Snapshot(const TIpFtpFileList &List)
     std::vector<TEntry> Out;
     for (size_t I = 0; I < List.Count(); ++I) {
         const TIpFtpFileInfo *E = List.Items(I);
-        Out.push_back({E->FileName, E->Group, E->LinkPath, E->Owner, E->TimeStamp, E->FileKind, E->Size,
+        Out.push_back({E->FileName, E->Group, E->LinkPath, E->Owner, E->TimeStamp, E->PermFacts, E->FileKind, E->Size,
+                       E->ModifyTime, E->UnixMode,
                        {E->OwnerPerms.Value(), E->GroupPerms.Value(), E->OtherPerms.Value()}});
     }
     return Out;
@@ -61,7 +63,7 @@ void CheckList(const TIpFtpFileList &List, bool Returned, bool Completed, TIpFtp
     for (size_t I = 0; I < List.Count(); ++I) {
         const TIpFtpFileInfo *E = List.Items(I);
         FUZZ_CHECK(E != nullptr, "null entry %zu", I);
-        FUZZ_CHECK(!E->FileName.empty() && E->FileName[0] != '.', "kept entry %zu with name '%s'", I,
+        FUZZ_CHECK(!E->FileName.empty() && E->FileName != "." && E->FileName != "..", "kept entry %zu with name '%s'", I,
                    E->FileName.c_str());
         FUZZ_CHECK(E->FileKind <= fkUnknown, "entry kind %d", int(E->FileKind));
         if (Style != dsNone)
@@ -93,7 +95,7 @@ void CheckList(const TIpFtpFileList &List, bool Returned, bool Completed, TIpFtp
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     TFuzzReader In(Data, Size);
-    const TIpFtpDirStyle Style = TIpFtpDirStyle(In.Byte() % 6);
+    const TIpFtpDirStyle Style = TIpFtpDirStyle(In.Byte() % 8);
     const uint8_t Flags = In.Byte();
     const bool UseHandler = (Flags & 1) != 0;
     const bool Throws = (Flags & 2) != 0;
@@ -125,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     std::string Other(Listing.rbegin(), Listing.rend());
     Other += "\ndrwxr-xr-x 2 owner group 4096 Jan 01 2020 folder\n"
              "-rw-r--r-- 1 o g 123 Jan 01 12:00 file -> target\n"
-             "12-09-26  05:16AM       <DIR>          My Folder\n";
+             "12-09-26  05:16AM       <DIR>          My Folder\n"
+             "type=file;size=9;modify=20240102030405;unix.mode=0755;perm=rw; mlsd entry\n";
     try {
         Reused.ParseListing(Other, Style, Handler);
     } catch (const std::runtime_error &) {
@@ -134,7 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     FUZZ_CHECK(Snapshot(Reused) == Expected, "reused list differs from a fresh one");
 
     // Line by line: every line is parsed on its own, so the entries must be
-    // those of one-line listings, in order.
+    // those of one-line listings, in order. The automatic style is chosen
+    // once for a whole listing, so the lines get the style it chose.
+    TIpFtpDirStyle LineStyle = Style;
+    if (Style == dsAuto) {
+        LineStyle = GuessListingStyle(Listing);
+        if (LineStyle == dsNone)
+            LineStyle = dsUnix;
+    }
     std::vector<TEntry> ByLine;
     size_t Pos = 0;
     while (Pos < Listing.size()) {
@@ -142,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         if (End == std::string::npos)
             End = Listing.size();
         TIpFtpFileList One;
-        One.ParseListing(std::string_view(Listing).substr(Pos, End - Pos), Style, Handler);
+        One.ParseListing(std::string_view(Listing).substr(Pos, End - Pos), LineStyle, Handler);
         FUZZ_CHECK(One.Count() <= 1, "one line gave %zu entries", One.Count());
         for (TEntry &E : Snapshot(One))
             ByLine.push_back(std::move(E));

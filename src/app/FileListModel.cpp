@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cctype>
 
 #include "app/AppRules.h"
 #include "app/FileIcons.h"
@@ -36,15 +37,127 @@ QVariant TFileListModel::data(const QModelIndex &Index, int Role) const
 void TFileListModel::SetEntries(const TIpFtpFileList &List)
 {
     beginResetModel();
-    FEntries.clear();
-    FEntries.reserve(List.Count());
-    for (size_t I = 0; I < List.Count(); ++I)
-        FEntries.push_back(List.Items(I));
+    FList = &List;
+    FFoldersRemoved = false;
+    Fill();
     endResetModel();
+}
+
+void TFileListModel::Fill()
+{
+    FEntries.clear();
+    if (!FList)
+        return;
+    FEntries.reserve(FList->Count());
+    for (size_t I = 0; I < FList->Count(); ++I) {
+        const TIpFtpFileInfo *Info = FList->Items(I);
+        // Names beginning with "." are hidden unless asked for.
+        if (!FShowHidden && !Info->FileName.empty() && Info->FileName[0] == '.')
+            continue;
+        if (FFoldersRemoved && Info->FileKind == fkDirectory)
+            continue;
+        FEntries.push_back(Info);
+    }
+    SortEntries();
+}
+
+void TFileListModel::SetShowHidden(bool Value)
+{
+    if (Value == FShowHidden)
+        return;
+    FShowHidden = Value;
+    if (!FList)
+        return;
+    beginResetModel();
+    Fill();
+    endResetModel();
+}
+
+void TFileListModel::Sort(int Column, bool Descending)
+{
+    FSortColumn = Column;
+    FSortDescending = Descending;
+    beginResetModel();
+    if (Column < 0)
+        Fill(); // back to the listing's order
+    else
+        SortEntries();
+    endResetModel();
+}
+
+namespace {
+
+// Case folded for ASCII only: names are bytes, and a locale-aware compare
+// of 100,000 names would cost more than the whole listing.
+int CompareNames(const std::string &A, const std::string &B)
+{
+    const size_t N = std::min(A.size(), B.size());
+    for (size_t I = 0; I < N; ++I) {
+        const unsigned char X = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(A[I])));
+        const unsigned char Y = static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(B[I])));
+        if (X != Y)
+            return X < Y ? -1 : 1;
+    }
+    if (A.size() != B.size())
+        return A.size() < B.size() ? -1 : 1;
+    return A.compare(B) < 0 ? -1 : A.compare(B) > 0 ? 1 : 0;
+}
+
+int Mode(const TIpFtpFileInfo &E)
+{
+    return E.UnixMode >= 0 ? E.UnixMode
+                           : PermissionsOctalDigit(E.OwnerPerms) * 64 + PermissionsOctalDigit(E.GroupPerms) * 8 +
+                                 PermissionsOctalDigit(E.OtherPerms);
+}
+
+template <typename T> int Three(const T &A, const T &B)
+{
+    return A < B ? -1 : B < A ? 1 : 0;
+}
+
+} // namespace
+
+void TFileListModel::SortEntries()
+{
+    if (FSortColumn < 0)
+        return;
+    const int Column = FSortColumn;
+    const bool Descending = FSortDescending;
+    std::stable_sort(FEntries.begin(), FEntries.end(), [Column, Descending](const TIpFtpFileInfo *A,
+                                                                            const TIpFtpFileInfo *B) {
+        const bool FolderA = A->FileKind == fkDirectory, FolderB = B->FileKind == fkDirectory;
+        if (FolderA != FolderB)
+            return FolderA;
+        int C = 0;
+        switch (Column) {
+        case 1:
+            C = Three(A->Size, B->Size);
+            break;
+        case 2:
+            C = A->ModifyTime >= 0 && B->ModifyTime >= 0 ? Three(A->ModifyTime, B->ModifyTime)
+                                                         : CompareNames(A->TimeStamp, B->TimeStamp);
+            break;
+        case 3:
+            C = Three(Mode(*A), Mode(*B));
+            break;
+        case 4:
+            C = CompareNames(A->Owner, B->Owner);
+            break;
+        case 5:
+            C = CompareNames(A->Group, B->Group);
+            break;
+        default:
+            break;
+        }
+        if (C == 0)
+            C = CompareNames(A->FileName, B->FileName);
+        return Descending ? C > 0 : C < 0;
+    });
 }
 
 void TFileListModel::Clear()
 {
+    FList = nullptr;
     if (FEntries.empty())
         return;
     beginResetModel();
@@ -55,6 +168,7 @@ void TFileListModel::Clear()
 
 void TFileListModel::RemoveFolders()
 {
+    FFoldersRemoved = true;
     const auto IsFolder = [](const TIpFtpFileInfo *Info) { return Info && Info->FileKind == fkDirectory; };
     if (std::none_of(FEntries.begin(), FEntries.end(), IsFolder))
         return;

@@ -24,8 +24,18 @@ public:
     int rowCount(const QModelIndex &Parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &Index, int Role = Qt::DisplayRole) const override;
 
-    // Every entry of a listing, in listing order.
+    // Every entry of a listing, in listing order; names beginning with "."
+    // only when ShowHidden is on.
     void SetEntries(const TIpFtpFileList &List);
+    bool ShowHidden() const { return FShowHidden; }
+    // Shows or hides the names beginning with "." of the current listing at
+    // once (folders stay out when they were removed).
+    void SetShowHidden(bool Value);
+    // Orders the rows by a column of TFileColumnsModel (name, size,
+    // modified, permissions, owner, group), folders first; later listings
+    // keep the order. A column below 0 keeps the listing's order.
+    void Sort(int Column, bool Descending);
+    int SortColumn() const { return FSortColumn; }
     // Removes every row; must run before the entries are freed.
     void Clear();
     // Removes the rows whose entry is a folder, in one pass.
@@ -35,7 +45,15 @@ public:
     int Count() const { return static_cast<int>(FEntries.size()); }
 
 private:
+    void Fill();
+    void SortEntries();
+
     std::vector<const TIpFtpFileInfo *> FEntries;
+    const TIpFtpFileList *FList = nullptr; // the listing shown (owned by the tree)
+    bool FShowHidden = false;
+    bool FFoldersRemoved = false;
+    int FSortColumn = -1;
+    bool FSortDescending = false;
 };
 
 // Rows 20 pixels high; the icon at (4, 4), the name 24 pixels from the left,

@@ -235,7 +235,7 @@ void TIpFtpDirectoryTree::LoadListing(const std::string &Listing)
 {
     if (FListBox)
         FListBox->Clear();
-    FFileList.ParseListing(Listing, FDirectoryStyle, FOnParseStyle);
+    FFileList.ParseListing(Listing, ListingStyle(Listing), FOnParseStyle);
 
     QTreeWidgetItem *Parent = FindPieces(FCurrentPieces);
     if (Parent) {
@@ -252,8 +252,9 @@ void TIpFtpDirectoryTree::LoadListing(const std::string &Listing)
     QList<QTreeWidgetItem *> Nodes;
     for (size_t I = 0; I < FFileList.Count(); ++I) {
         const TIpFtpFileInfo *Info = FFileList.Items(I);
-        if ((Info->FileKind == fkDirectory || FDirectoryStyle == dsNone) && !Info->FileName.empty() &&
-            Info->FileName[0] != '.')
+        // A link may lead to a folder: as a node it can be opened like one.
+        if ((Info->FileKind == fkDirectory || Info->FileKind == fkLink || FDirectoryStyle == dsNone) &&
+            !Info->FileName.empty() && (Info->FileName[0] != '.' || (FListBox && FListBox->ShowHidden())))
             Nodes.append(NewNode(Info->FileName));
     }
     if (Parent)

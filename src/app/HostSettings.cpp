@@ -223,3 +223,37 @@ void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
         throw Failure;
     }
 }
+
+bool ReadHostFlag(const std::string &Path, const char *Key, bool Default)
+{
+    std::string Text;
+    CSimpleIniA Ini;
+    if (!LoadWhole(Path, Text, MaxReadSize) || Ini.LoadData(Text.data(), Text.size()) < 0)
+        return Default;
+    const std::string Value = Ini.GetValue(Section, Key, "");
+    return Value == "1" ? true : Value == "0" ? false : Default;
+}
+
+void WriteHostFlag(const std::string &Path, const char *Key, bool Value)
+{
+    const EHostSettingsError Failure("Unable to write to " + Path);
+    CSimpleIniA Ini;
+    Ini.SetSpaces(false);
+    std::string Existing;
+    if (LoadWhole(Path, Existing, 0) && Ini.LoadData(Existing.data(), Existing.size()) < 0)
+        Ini.Reset();
+    std::string Data;
+    if (Ini.SetValue(Section, Key, Value ? "1" : "0") < 0 || Ini.Save(Data) < 0 || !MakeDirs(ParentOf(Path)))
+        throw Failure;
+    // Beside the target and renamed over it, as the four keys are written.
+    const std::string Temp = Path + ".new";
+    ::unlink(Temp.c_str());
+    const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (Fd < 0)
+        throw Failure;
+    const bool Written = WriteAll(Fd, Data) && ::fchmod(Fd, 0600) == 0 && ::fsync(Fd) == 0;
+    if (::close(Fd) != 0 || !Written || ::rename(Temp.c_str(), Path.c_str()) != 0) {
+        ::unlink(Temp.c_str());
+        throw Failure;
+    }
+}

@@ -51,3 +51,10 @@ std::string UnquoteValue(const std::string &Value);
 // EHostSettingsError when the file cannot be written, and when the path
 // holds something that is not a settings file (it is never replaced).
 void WriteHostSettings(const std::string &Path, const THostSettings &Settings);
+
+// One on/off key of the section besides the four ("ShowHidden=0|1"): read
+// as Default when the file or the key is absent or the value is neither 0
+// nor 1; written like the four keys (the rest of the file kept, readable by
+// its owner only). Throws EHostSettingsError when it cannot be written.
+bool ReadHostFlag(const std::string &Path, const char *Key, bool Default);
+void WriteHostFlag(const std::string &Path, const char *Key, bool Value);

@@ -27,6 +27,7 @@
 #include "app/CircularProgress.h"
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
+#include "app/HiddenFiles.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
 #include "app/StatusLine.h"
@@ -303,6 +304,8 @@ void TTolvaneFtp::CreateActions()
     TreeUp->setShortcutContext(Qt::WidgetShortcut);
     FTree->addAction(TreeUp);
     connect(TreeUp, &QAction::triggered, GoUp, &QAction::trigger);
+    RemotePopupMenu->addSeparator();
+    RemotePopupMenu->addAction(MakeShowHiddenAction(this, FFiles, FSettingsPath, [this] { Refresh1Click(); }));
 }
 
 void TTolvaneFtp::CreateLayout()

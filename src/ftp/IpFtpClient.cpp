@@ -187,6 +187,7 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     FSentDuringReply = true;
     if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
         FTransferCommandSent = true;
+    NoteQuerySent(Line);
 }
 
 void TIpCustomFtpClient::PushCommand(const std::string &Line)
@@ -260,6 +261,8 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
 
     if (TlsReply(Text, Code))
         return;
+    if (FeatureReply(Text, Code))
+        return;
     switch (Code) {
     case 125:
     case 150:
@@ -267,7 +270,9 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
             FUploadAccepted = true;
             MaybeStartUpload();
         } else if (FFtpState == stRetrieve && FTransferCommandSent) {
-            FExpectedSize = FtpAnnouncedSize(Text);
+            // One that names no size leaves the one SIZE gave.
+            if (const int64_t Announced = FtpAnnouncedSize(Text); Announced >= 0)
+                FExpectedSize = Announced;
         }
         break;
     case 200:
@@ -313,9 +318,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
             DoFtpError(Code, Text);
         break;
     case 230:
-        SetState(stReady);
-        FLoggedIn = true;
-        DoFtpStatus(fscLogin, std::string());
+        LoginAccepted();
         break;
     case 250:
         if (FFtpState == stDirectory && !FTransferStream) {
@@ -365,29 +368,27 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
 
 void TIpCustomFtpClient::AfterGreeting()
 {
-    if (!FUserName.empty()) {
+    if (!FUserName.empty())
         SendCommand("USER " + FUserName);
-    } else {
-        SetState(stReady);
-        FLoggedIn = true;
-        DoFtpStatus(fscLogin, std::string());
-    }
+    else
+        LoginAccepted();
 }
 
 void TIpCustomFtpClient::SystemReply(const std::string &Text)
 {
-    if (FDirectoryTree && FDirectoryTree->DirectoryStyle() == dsNone) {
-        std::vector<std::string> Tokens = SplitTokens(Text, " ");
-        if (Tokens.size() >= 2) {
-            const std::string Name = UpperCase(Tokens[1]);
-            if (Name.find("WIND") != std::string::npos)
-                FDirectoryTree->SetDirectoryStyle(dsDos);
-            else if (Name.find("UNIX") != std::string::npos)
-                FDirectoryTree->SetDirectoryStyle(dsUnix);
-            else if (Name.find("VMS") != std::string::npos)
-                FDirectoryTree->SetDirectoryStyle(dsVms);
-        }
+    FSystemStyle = dsNone;
+    std::vector<std::string> Tokens = SplitTokens(Text, " ");
+    if (Tokens.size() >= 2) {
+        const std::string Name = UpperCase(Tokens[1]);
+        if (Name.find("WIND") != std::string::npos)
+            FSystemStyle = dsDos;
+        else if (Name.find("UNIX") != std::string::npos)
+            FSystemStyle = dsUnix;
+        else if (Name.find("VMS") != std::string::npos)
+            FSystemStyle = dsVms;
     }
+    if (FDirectoryTree && FDirectoryTree->DirectoryStyle() == dsNone && FSystemStyle != dsNone)
+        FDirectoryTree->SetDirectoryStyle(FSystemStyle);
     SetState(stReady);
     CurrentDir();
 }
@@ -419,6 +420,7 @@ void TIpCustomFtpClient::DoFtpStatus(TIpFtpStatusCode Code, const std::string &I
             return;
         }
         CleanupTransfer();
+        KeepRemoteModifyTime();
     } else if (Code == fscDirList) {
         CleanupTransfer();
     }

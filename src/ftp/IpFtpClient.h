@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ftp/IpFtpDirTree.h"
+#include "ftp/IpFtpFeatures.h"
 #include "ftp/IpFtpProtocol.h"
 #include "ftp/IpMultiClient.h"
 #include "socket/IpTls.h"
@@ -189,6 +190,31 @@ public:
     // The control connection runs TLS (and, once logged in, so does every
     // data connection).
     bool TlsActive() const { return FTlsStage >= tsSecured; }
+    // Ask the server's features (FEAT; OPTS UTF8 ON and OPTS MLST with the
+    // facts the client reads, when offered) as the last step of every login; on by default. Takes effect at the
+    // next login.
+    bool QueryFeatures() const { return FQueryFeatures; }
+    void SetQueryFeatures(bool Value) { FQueryFeatures = Value; }
+    // What the server offered in this session (empty before the login has
+    // ended, and for servers without FEAT).
+    const TIpFtpFeatures &Features() const { return FFeatures; }
+    // Full listings use MLSD: the server offers MLST, has not refused MLSD
+    // in this session, and the bound tree lets the client choose (dsAuto);
+    // without a tree, PreferMlsd (on by default) decides.
+    bool UseMlsd() const;
+    bool PreferMlsd() const { return FPreferMlsd; }
+    void SetPreferMlsd(bool Value) { FPreferMlsd = Value; }
+    // The running or last listing was an MLSD listing.
+    bool ListedWithMlsd() const { return FListedWithMlsd; }
+    // The listing style the server's system name suggests (dsNone when it
+    // suggests none, or before SYST was answered).
+    TIpFtpDirStyle SystemStyle() const { return FSystemStyle; }
+    // The remote modification time (seconds since 1970 UTC) and size of the
+    // running or last download, as MDTM/MLST and SIZE told them; -1 when
+    // unknown (the time also once it is on the local file, or another
+    // transfer has begun).
+    int64_t RemoteModifyTime() const { return FRemoteModifyTime; }
+    int64_t RemoteSize() const { return FRemoteSize; }
 
     TSocket ControlSocket() const { return FControlSocket; }
     TSocket DataSocket() const { return FDataSocket; }
@@ -228,6 +254,21 @@ private:
     void StartDataTls(TSocket Handle);
     std::string TlsHostName() const;
     void FailLogin(int Code, const std::string &Text);
+
+    // Features and listings (IpFtpFeat.cpp).
+    // The login's last steps: FEAT, OPTS UTF8 ON, then logged in.
+    void LoginAccepted();
+    void FinishLogin();
+    // True when the reply belonged to those steps, to an MLSD the server
+    // refused (the listing is then done again with LIST) or to a query
+    // before a download (SIZE, MDTM, MLST).
+    bool FeatureReply(const std::string &Text, int Code);
+    // Decides the queries a download asks before its data connection.
+    void PlanDownloadQueries();
+    void PushDownloadQueries();
+    void NoteQuerySent(const std::string &Line);
+    // Gives a completed download the server's modification time.
+    void KeepRemoteModifyTime();
 
     void SetState(TIpFtpClientState Value) { FFtpState = Value; }
     // A new transfer: its own serial and nothing of the last one's progress.
@@ -364,6 +405,20 @@ private:
     bool FCreatedLocal = false; // the download created its local file
     bool FPassAnswered = false; // 331 answered once in this login
     bool FAcctAnswered = false; // 332 answered once in this login
+
+    enum TFeatStage : uint8_t { fsOff, fsFeat, fsUtf8, fsMlst };
+    bool FQueryFeatures = true;
+    bool FPreferMlsd = true;
+    TFeatStage FFeatStage = fsOff;
+    TIpFtpFeatures FFeatures;
+    bool FMlsdRefused = false;   // the server answered MLSD with 500/502
+    bool FListedWithMlsd = false;
+    std::string FListPath;       // what the running listing lists
+    TIpFtpDirStyle FSystemStyle = dsNone;
+    std::vector<std::string> FQueries; // SIZE/MDTM/MLST lines to ask before a download
+    std::string FQueryOut;             // the one awaiting its reply
+    int64_t FRemoteModifyTime = -1;
+    int64_t FRemoteSize = -1;
 };
 
 class TIpFtpClient : public TIpCustomFtpClient

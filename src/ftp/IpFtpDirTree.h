@@ -5,6 +5,7 @@
 // program's tree widget implements this; the engine never sees a widget.
 
 #include <string>
+#include <string_view>
 
 #include "ftp/IpFtpList.h"
 
@@ -30,6 +31,12 @@ public:
     // server's system reply while it is dsNone).
     virtual TIpFtpDirStyle DirectoryStyle() const = 0;
     virtual void SetDirectoryStyle(TIpFtpDirStyle Value) = 0;
+
+    // The parser style for a finished listing: DirectoryStyle(), except
+    // for dsAuto, where it is MLSD's when the client listed with MLSD, else
+    // the one the server's system name suggests, else the one the listing
+    // looks like (Unix when it looks like none).
+    TIpFtpDirStyle ListingStyle(std::string_view Listing) const;
 
     // The client this tree asks for folder changes (not owned).
     TIpCustomFtpClient *FtpClient() const { return FFtpClient; }

@@ -24,6 +24,20 @@ std::string_view TrimView(std::string_view S)
     return S.substr(B, E - B);
 }
 
+std::string_view TrimLeftView(std::string_view S)
+{
+    std::size_t B = 0;
+    while (B < S.size() && IsTrimmed(S[B]))
+        ++B;
+    return S.substr(B);
+}
+
+// The folder itself and its parent are no entries of it.
+bool IsListedName(const std::string &Name)
+{
+    return !Name.empty() && Name != "." && Name != "..";
+}
+
 inline char UpperAscii(char C)
 {
     return (C >= 'a' && C <= 'z') ? static_cast<char>(C - ('a' - 'A')) : C;
@@ -268,6 +282,16 @@ void TIpTokenList::Join(std::size_t From, std::string &Out, std::string_view Sto
     });
 }
 
+std::string_view TIpTokenList::After(std::size_t Index) const
+{
+    if (Index >= FCount || Index >= KeptTokens)
+        return {};
+    // The piece a token was trimmed from ends at the next blank.
+    const std::size_t End = static_cast<std::size_t>(FFirst[Index].data() + FFirst[Index].size() - FLine.data());
+    const std::size_t Blank = FLine.find(' ', End);
+    return Blank == std::string_view::npos ? std::string_view() : FLine.substr(Blank + 1);
+}
+
 // ---------------------------------------------------------------------------
 // TIpFtpFileInfo
 
@@ -295,6 +319,9 @@ void TIpFtpFileInfo::Reset()
     OtherPerms = {};
     Size = 0;
     TimeStamp.clear();
+    ModifyTime = -1;
+    UnixMode = -1;
+    PermFacts.clear();
 }
 
 void TIpFtpFileInfo::Load(std::string_view Info, const TIpUserParseStyleEvent &OnParseStyle,
@@ -307,6 +334,10 @@ void TIpFtpFileInfo::Load(std::string_view Info, const TIpUserParseStyleEvent &O
     }
     if (Style == dsNone || Style == dsUser) {
         FileName.assign(Info);
+        return;
+    }
+    if (Style == dsMlsd) {
+        ParseMlsdLine(Info);
         return;
     }
     Tokens.Assign(Info);
@@ -343,10 +374,11 @@ void TIpFtpFileInfo::ParseUnixLine(const TIpTokenList &Tokens)
         break;
     case 'd':
     case 'D':
+        FileKind = fkDirectory;
+        break;
     case 'l':
     case 'L':
-        // A link may lead to a folder; offering it as one lets the user open it.
-        FileKind = fkDirectory;
+        FileKind = fkLink;
         break;
     default:
         FileKind = fkUnknown;
@@ -367,8 +399,28 @@ void TIpFtpFileInfo::ParseUnixLine(const TIpTokenList &Tokens)
         TimeStamp.reserve(M.size() + D.size() + Y.size() + 2);
         TimeStamp.append(M).append(1, ' ').append(D).append(1, ' ').append(Y);
     }
-    // The name may hold blanks; a link's "-> target" is not part of it.
-    Tokens.Join(8, FileName, "->");
+    // The name is every byte after the blank that ends the time column:
+    // runs of blanks, leading and trailing blanks are part of it. Only a
+    // link's " -> target" is not; in any other entry " -> " is name.
+    if (N <= 8)
+        return;
+    std::string_view Name = Tokens.After(7);
+    // A year is one byte shorter than a time, and the column is padded to
+    // the same width: ls pads before the year ("Mar  8  2009 name"), some
+    // servers after it ("Mar  1 2003  name"). That padding is no name.
+    const std::string_view T7 = Tokens[7];
+    const std::string_view Line = Tokens.Line();
+    const std::size_t At = static_cast<std::size_t>(T7.data() - Line.data());
+    if (T7.size() == 4 && T7.find(':') == std::string_view::npos && At >= 2 && Line[At - 1] == ' ' &&
+        Line[At - 2] != ' ' && !Name.empty() && Name.front() == ' ')
+        Name.remove_prefix(1);
+    const std::size_t Arrow = FileKind == fkLink ? Name.find(" -> ") : std::string_view::npos;
+    if (Arrow == std::string_view::npos) {
+        FileName.assign(Name);
+    } else {
+        FileName.assign(Name.substr(0, Arrow));
+        LinkPath.assign(Name.substr(Arrow + 4));
+    }
 }
 
 // date, time, "<DIR>" or size, name
@@ -388,14 +440,24 @@ void TIpFtpFileInfo::ParseDosLine(const TIpTokenList &Tokens)
             return;
         }
         JoinTwo(TimeStamp, Tokens[0], Tokens[1]);
-        Tokens.Join(3, FileName);
+        std::string_view Name = Tokens.After(2);
+        if (FileKind == fkDirectory) {
+            // "<DIR>" is padded to where file names start, by as many blanks
+            // as the server's time column needs; Windows names do not begin
+            // with a blank. A size is right-aligned: one blank follows it.
+            std::size_t Pad = 0;
+            while (Pad < Name.size() && Name[Pad] == ' ')
+                ++Pad;
+            Name.remove_prefix(Pad);
+        }
+        FileName.assign(Name);
     } else if (N == 2) {
         int64_t Bytes = 0;
         if (ReadNumber(Tokens[0], Bytes)) {
             FileKind = fkFile;
             Size = Bytes;
             TimeStamp.clear();
-            FileName.assign(Tokens[1]);
+            FileName.assign(Tokens.After(0));
         }
     }
 }
@@ -489,6 +551,11 @@ bool TIpFtpFileList::ParseListing(std::string_view Listing, TIpFtpDirStyle Style
                                   const TIpUserParseStyleEvent &OnParseStyle)
 {
     Clear();
+    if (Style == dsAuto) {
+        Style = GuessListingStyle(Listing);
+        if (Style == dsNone)
+            Style = dsUnix;
+    }
     // Scratch space reused for every line, so a line costs no allocation of
     // its own beyond the strings an entry keeps.
     TIpTokenList Tokens;
@@ -504,14 +571,25 @@ bool TIpFtpFileList::ParseListing(std::string_view Listing, TIpFtpDirStyle Style
             --Stop;
         const std::string_view Raw(Data + Pos, Stop - Pos);
         Pos = End + 1;
-        if (Raw.empty())
+        if (TrimView(Raw).empty())
             continue;
         TIpFtpFileInfo *Entry = Slot(FCount);
         Entry->Reset();
-        Entry->Load(TrimView(Raw), OnParseStyle, Style, Tokens, Line);
+        // The end of a line may be the end of a name: only the columns
+        // before a name lose their blanks. Name listings are names whole.
+        // Control bytes at the end are line-end debris (a CR doubled on
+        // the way, a NUL), never part of a name anyone can use.
+        std::string_view Text = Raw;
+        while (!Text.empty() && static_cast<unsigned char>(Text.back()) < 32)
+            Text.remove_suffix(1);
+        if (OnParseStyle)
+            Text = TrimView(Text);
+        else if (Style != dsNone && Style != dsUser && Style != dsMlsd)
+            Text = TrimLeftView(Text);
+        Entry->Load(Text, OnParseStyle, Style, Tokens, Line);
         if (Entry->FileKind == fkUnknown && Style != dsNone)
             continue;
-        if (Entry->FileName.empty() || Entry->FileName[0] == '.')
+        if (!IsListedName(Entry->FileName))
             continue;
         ++FCount;
     }

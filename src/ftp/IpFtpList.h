@@ -4,7 +4,10 @@
 //
 // Parsing never throws on malformed text: missing columns leave defaults,
 // columns that are not numbers give fallbacks, and lines that yield no known
-// kind, an empty name or a hidden name are left out of the list.
+// kind, an empty name, or the name "." or ".." are left out of the list.
+// Names are the server's bytes exactly as listed (runs of blanks, leading
+// and trailing blanks included): a name that is changed on the way leads to
+// another file, or none.
 
 #include <array>
 #include <cstddef>
@@ -28,7 +31,15 @@ using TIpFtpPermissions = TIpSet<TIpFtpPermission, uint8_t>;
 // bit order differs from the set's own value.
 int PermissionsOctalDigit(TIpFtpPermissions Perms);
 
-enum TIpFtpDirStyle : uint8_t { dsNone, dsUnix, dsDos, dsMultiNet, dsVms, dsUser };
+// dsMlsd parses MLSD lines (facts, then the name). dsAuto is a choice for
+// the folder tree, not a parser: the client lists with MLSD when the server
+// offers it, else with LIST in the style of its system name or, failing
+// that, the style the listing looks like.
+enum TIpFtpDirStyle : uint8_t { dsNone, dsUnix, dsDos, dsMultiNet, dsVms, dsUser, dsMlsd, dsAuto };
+
+// The style a listing's first entry line looks like: dsMlsd, dsUnix or
+// dsDos; dsNone when it looks like none of them.
+TIpFtpDirStyle GuessListingStyle(std::string_view Listing);
 
 class TIpFtpFileInfo;
 
@@ -63,6 +74,10 @@ public:
     // Appends tokens From.. joined by one blank to Out (which is replaced),
     // stopping before the first token equal to StopAt when StopAt is given.
     void Join(std::size_t From, std::string &Out, std::string_view StopAt = {}) const;
+    // What follows token Index (< the kept tokens) and the one blank after
+    // it, up to the end of the line; empty when nothing does.
+    std::string_view After(std::size_t Index) const;
+    std::string_view Line() const { return FLine; }
 
 private:
     static constexpr std::size_t KeptTokens = 10;
@@ -88,13 +103,21 @@ public:
     std::string FileName;
     TIpFtpFileKind FileKind = fkUnknown;
     std::string Group = "Unknown";
-    std::string LinkPath; // only a parse handler fills it
+    std::string LinkPath; // a link's target, when the listing names it
     std::string Owner = "Unknown";
     TIpFtpPermissions OwnerPerms;
     TIpFtpPermissions GroupPerms;
     TIpFtpPermissions OtherPerms;
     int64_t Size = 0; // never negative from the built-in parsers
     std::string TimeStamp;
+    // Seconds since 1970-01-01 UTC when the listing gives the time in UTC
+    // (MLSD's modify fact); -1 otherwise.
+    int64_t ModifyTime = -1;
+    // The mode bits (07777) when the listing gives them all; -1 otherwise.
+    int UnixMode = -1;
+    // MLSD's perm fact as sent (what the user may do: r, w, a, d, f, c, e,
+    // l, m, p); empty when not given.
+    std::string PermFacts;
 
     // The per-style parsers, each over the tokens of one line. They only set
     // the fields their style provides.
@@ -102,6 +125,10 @@ public:
     void ParseDosLine(const TIpTokenList &Tokens);
     void ParseMultiNetLine(const TIpTokenList &Tokens);
     void ParseVmsLine(const TIpTokenList &Tokens);
+    // One MLSD line (IpFtpMlsd.cpp): the entry's facts and its name. The
+    // kind stays unknown for the folder itself, its parent, kinds that are
+    // neither file, folder nor link, and a line without a name.
+    void ParseMlsdLine(std::string_view Line);
 
 private:
     friend class TIpFtpFileList;
@@ -125,8 +152,9 @@ public:
 
     // Empties the list and refills it from a whole listing. Lines end at LF,
     // with an optional CR before it. Entries whose kind stays unknown (unless
-    // Style is dsNone), whose name is empty or whose name begins with "." are
-    // left out. Returns whether the list holds at least one entry. Exceptions
+    // Style is dsNone), whose name is empty, "." or ".." are left out; names
+    // beginning with "." are kept (hiding them is the viewer's choice).
+    // dsAuto parses in the style the listing looks like (Unix when none). Returns whether the list holds at least one entry. Exceptions
     // of the handler leave here; the list then holds the entries made so far.
     bool ParseListing(std::string_view Listing, TIpFtpDirStyle Style,
                       const TIpUserParseStyleEvent &OnParseStyle = {});

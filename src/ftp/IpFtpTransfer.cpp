@@ -185,8 +185,10 @@ void TIpCustomFtpClient::OpenDataConnection(char TypeLetter)
     const std::string TypeLine = std::string("TYPE ") + TypeLetter;
     if (FPassiveMode) {
         PushCommand("PASV");
+        PushDownloadQueries();
         SendCommand(TypeLine);
     } else {
+        PushDownloadQueries();
         PushCommand(TypeLine);
         SendCommand("PORT " + PreparePortArgument());
     }
@@ -526,11 +528,14 @@ void TIpCustomFtpClient::BeginTransfer()
     FTruncateOnCommit = false;
     FUploadTotal = 0;
     FCreatedLocal = false;
+    FQueries.clear();
+    FQueryOut.clear();
+    FRemoteModifyTime = -1;
 }
 
 bool TIpCustomFtpClient::IsTransferLine(const std::string &Line) const
 {
-    for (const char *Word : {"RETR ", "STOR ", "APPE ", "STOU ", "LIST", "NLST"})
+    for (const char *Word : {"RETR ", "STOR ", "APPE ", "STOU ", "LIST", "NLST", "MLSD"})
         if (Line.compare(0, std::strlen(Word), Word) == 0)
             return true;
     return false;
@@ -608,7 +613,9 @@ void TIpCustomFtpClient::ListDir(const std::string &Path, bool FullList)
         SetState(stDirectory);
     BeginTransfer();
     StartTransfer([&] {
-        std::string Line = FullList ? "LIST" : "NLST";
+        FListedWithMlsd = FullList && UseMlsd();
+        FListPath = Path;
+        std::string Line = FListedWithMlsd ? "MLSD" : FullList ? "LIST" : "NLST";
         if (!Path.empty())
             Line += " " + ToUnixPath(Path);
         PushCommand(Line);
@@ -678,6 +685,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
         } else {
             WriteEventLog(sIpRetrieving + FRemoteFileName);
         }
+        PlanDownloadQueries();
         OpenDataConnection(FFileType == ftBinary ? 'I' : 'A');
     });
     return true;

@@ -22,24 +22,6 @@ std::string UpperText(std::string_view S)
     return U;
 }
 
-std::string_view FirstLine(std::string_view Listing)
-{
-    size_t Start = 0;
-    while (Start < Listing.size()) {
-        size_t End = Listing.find('\n', Start);
-        if (End == std::string_view::npos)
-            End = Listing.size();
-        std::string_view Line = Listing.substr(Start, End - Start);
-        while (!Line.empty() && (Line.back() == '\r' || Line.back() == ' '))
-            Line.remove_suffix(1);
-        // "total 12" heads Unix listings and says nothing about the style.
-        if (!Line.empty() && Line.compare(0, 6, "total ") != 0)
-            return Line;
-        Start = End + 1;
-    }
-    return {};
-}
-
 bool IsDigit(char C)
 {
     return C >= '0' && C <= '9';
@@ -188,6 +170,28 @@ std::string PermissionText(const TIpFtpFileInfo &Entry)
     return Out;
 }
 
+std::string UtcTimeText(int64_t Seconds)
+{
+    // Civil date from days since 1970 (proleptic Gregorian), so no time
+    // zone or C library range gets in the way.
+    const int64_t Days = Seconds >= 0 ? Seconds / 86400 : (Seconds - 86399) / 86400;
+    const int64_t Rest = Seconds - Days * 86400;
+    const int64_t Z = Days + 719468;
+    const int64_t Era = (Z >= 0 ? Z : Z - 146096) / 146097;
+    const int64_t Doe = Z - Era * 146097;
+    const int64_t Yoe = (Doe - Doe / 1460 + Doe / 36524 - Doe / 146096) / 365;
+    const int64_t Doy = Doe - (365 * Yoe + Yoe / 4 - Yoe / 100);
+    const int64_t Mp = (5 * Doy + 2) / 153;
+    const int64_t Day = Doy - (153 * Mp + 2) / 5 + 1;
+    const int64_t Month = Mp < 10 ? Mp + 3 : Mp - 9;
+    const int64_t Year = Yoe + Era * 400 + (Month <= 2);
+    char Buf[128];
+    std::snprintf(Buf, sizeof Buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(Year),
+                  static_cast<long long>(Month), static_cast<long long>(Day), static_cast<long long>(Rest / 3600),
+                  static_cast<long long>(Rest / 60 % 60), static_cast<long long>(Rest % 60));
+    return Buf;
+}
+
 std::string FormatEntry(const TIpFtpFileInfo &Entry)
 {
     std::string Line = KindName(Entry.FileKind);
@@ -196,9 +200,13 @@ std::string FormatEntry(const TIpFtpFileInfo &Entry)
     Line += '\t';
     Line += std::to_string(Entry.Size);
     Line += '\t';
-    Line += EscapeText(Entry.TimeStamp);
+    Line += Entry.ModifyTime >= 0 ? UtcTimeText(Entry.ModifyTime) : EscapeText(Entry.TimeStamp);
     Line += '\t';
     Line += EscapeText(Entry.FileName);
+    if (Entry.FileKind == fkLink && !Entry.LinkPath.empty()) {
+        Line += '\t';
+        Line += EscapeText(Entry.LinkPath);
+    }
     return Line;
 }
 
@@ -219,20 +227,7 @@ TIpFtpDirStyle StyleFromSystemReply(std::string_view Reply)
 
 TIpFtpDirStyle GuessStyle(std::string_view Listing)
 {
-    const std::string_view Line = FirstLine(Listing);
-    // "drwxr-xr-x ..." / "-rw-r--r-- ..." / "lrwxrwxrwx ..."
-    if (Line.size() >= 10 && std::string_view("-dlbcps").find(Line[0]) != std::string_view::npos) {
-        bool Perms = true;
-        for (size_t I = 1; I < 10 && Perms; ++I)
-            Perms = std::string_view("rwxsStT-").find(Line[I]) != std::string_view::npos;
-        if (Perms)
-            return dsUnix;
-    }
-    // "12-31-23  10:15AM  <DIR>  name"
-    if (Line.size() >= 8 && IsDigit(Line[0]) && IsDigit(Line[1]) && Line[2] == '-' && IsDigit(Line[3]) &&
-        IsDigit(Line[4]) && Line[5] == '-')
-        return dsDos;
-    return dsNone;
+    return GuessListingStyle(Listing);
 }
 
 int64_t SizeFromReply(std::string_view Reply)

@@ -24,14 +24,18 @@ std::string OneLine(std::string_view Text);
 const char *KindName(TIpFtpFileKind Kind);
 // Owner, group, other as "rwxr-x---".
 std::string PermissionText(const TIpFtpFileInfo &Entry);
-// kind TAB permissions TAB size TAB time stamp TAB name (escaped).
+// kind TAB permissions TAB size TAB time TAB name (escaped), and for a
+// link whose target is known TAB target. The time is ISO 8601 in UTC when
+// the listing gives it in UTC, else the listing's own text.
 std::string FormatEntry(const TIpFtpFileInfo &Entry);
+// Seconds since 1970 UTC as "2024-01-15T10:30:00Z".
+std::string UtcTimeText(int64_t Seconds);
 
 // The listing style named by a system reply ("215 UNIX Type: L8"): the
 // second word upper-cased holding WIND, UNIX or VMS; dsNone otherwise.
 TIpFtpDirStyle StyleFromSystemReply(std::string_view Reply);
 // For servers that do not say: the style the first listing line looks like
-// (Unix permissions, a DOS date), dsNone when neither.
+// (Unix permissions, a DOS date, MLSD facts), dsNone when none.
 TIpFtpDirStyle GuessStyle(std::string_view Listing);
 
 // "N bytes" in the text of a 150 reply ("... (1234 bytes)."); -1 when absent.

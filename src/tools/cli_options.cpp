@@ -149,6 +149,10 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
             if (!NoValue())
                 return false;
             O.Ascii = true;
+        } else if (Name == "--list") {
+            if (!NoValue())
+                return false;
+            O.ForceList = true;
         } else if (Name == "-u" || Name == "--user") {
             std::string V;
             if (!TakeValue(V))
@@ -367,6 +371,7 @@ std::string CliUsageText()
            "      --passive               passive data connections (default)\n"
            "      --active                active data connections (PORT)\n"
            "      --ascii                 transfer files in ASCII type (default binary)\n"
+           "      --list                  ls: list with LIST even when the server offers MLSD\n"
            "      --mode MODE             get/put: append, replace (default), unique (put\n"
            "                              only) or restart\n"
            "      --restart-at N          restart offset in bytes (implies --mode restart;\n"

@@ -23,6 +23,7 @@ struct TCliOptions
     std::string Password;
     bool Passive = true;
     bool Ascii = false;      // file transfers in type A instead of I
+    bool ForceList = false;  // ls with LIST even when MLSD is offered
     TCliMode Mode = cmReplace;
     bool ModeGiven = false;
     int64_t RestartAt = -1;  // -1: not given

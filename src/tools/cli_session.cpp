@@ -301,6 +301,7 @@ void TCliSession::Start()
     FClient.SetDefaultPort(FOptions.Port);
     FClient.SetPassiveMode(FOptions.Passive);
     FClient.SetFileType(FOptions.Ascii ? ftAscii : ftBinary);
+    FClient.SetPreferMlsd(!FOptions.ForceList);
     FClient.SetTransferTimeout(FOptions.TimeoutMs);
     FClient.SetIdleTimeout(FOptions.TimeoutMs);
     if (FOptions.UseSocks) {
@@ -620,16 +621,16 @@ void TCliSession::PrintListing(const std::string &Listing)
             Start = End + 1;
         }
     } else {
-        TIpFtpDirStyle Style = FStyle != dsNone ? FStyle : GuessStyle(Listing);
+        TIpFtpDirStyle Style = FClient.ListedWithMlsd() ? dsMlsd : FStyle != dsNone ? FStyle : GuessStyle(Listing);
         if (FOptions.Verbose) {
-            static const char *Names[] = {"none", "unix", "dos", "multinet", "vms", "user"};
+            static const char *Names[] = {"none", "unix", "dos", "multinet", "vms", "user", "mlsd", "auto"};
             Trace(std::string("* Listing style: ") + Names[Style]);
         }
         // One entry per line in these styles, so the listing is parsed a
         // few MiB at a time: the entries of a whole listing at the cap
         // would take several times its size. VMS and MultiNet entries may
         // continue on the next line and are parsed in one piece.
-        const bool LineBased = Style == dsUnix || Style == dsDos || Style == dsNone;
+        const bool LineBased = Style == dsUnix || Style == dsDos || Style == dsNone || Style == dsMlsd;
         const size_t Piece = LineBased ? (size_t(4) << 20) : Listing.size();
         TIpFtpFileList List;
         for (size_t From = 0; From < Listing.size();) {

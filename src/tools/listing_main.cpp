@@ -23,7 +23,7 @@ namespace {
 const char Usage[] =
     "usage: tolvane-listing STYLE [FILE]\n"
     "       tolvane-listing -h|--help\n"
-    "  STYLE  none, unix, dos, multinet or vms\n"
+    "  STYLE  none, unix, dos, multinet, vms, mlsd or auto (the style the listing looks like)\n"
     "  FILE   listing to parse (standard input when absent)\n"
     "Prints one line per kept entry: kind, size, owner, group, permissions\n"
     "(owner, group, other as octal digits), time stamp, name; tab-separated.\n";
@@ -31,7 +31,8 @@ const char Usage[] =
 bool StyleFromName(const std::string &Name, TIpFtpDirStyle &Style)
 {
     static const struct { const char *Name; TIpFtpDirStyle Style; } Styles[] = {
-        {"none", dsNone}, {"unix", dsUnix}, {"dos", dsDos}, {"multinet", dsMultiNet}, {"vms", dsVms}};
+        {"none", dsNone}, {"unix", dsUnix}, {"dos", dsDos}, {"multinet", dsMultiNet}, {"vms", dsVms},
+        {"mlsd", dsMlsd}, {"auto", dsAuto}};
     for (const auto &S : Styles)
         if (Name == S.Name) {
             Style = S.Style;
@@ -71,7 +72,7 @@ int main(int argc, char **argv)
     TIpFtpDirStyle Style = dsNone;
     if (!StyleFromName(argv[1], Style)) {
         std::cerr << "tolvane-listing: unknown style '" << argv[1]
-                  << "' (expected none, unix, dos, multinet or vms)\n";
+                  << "' (expected none, unix, dos, multinet, vms, mlsd or auto)\n";
         return 2;
     }
 

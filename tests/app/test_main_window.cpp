@@ -103,7 +103,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
         {"Rename2", "Rename", QKeySequence(Qt::CTRL | Qt::Key_R)},
         {"Permissions1", "Permissions", QKeySequence(Qt::CTRL | Qt::Key_P)}};
     auto *Menu = Find<QMenu>("RemotePopupMenu");
-    ASSERT_EQ(Menu->actions().size(), 7); // two separators
+    ASSERT_EQ(Menu->actions().size(), 9); // three separators and "Show hidden files"
     for (const auto &[Name, Caption, Key] : Items) {
         auto *Action = Find<QAction>(Name);
         EXPECT_EQ(Action->text().toStdString(), Caption);
@@ -385,8 +385,9 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     EXPECT_TRUE(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().contains("230 Logged in"));
     RunFor(300);
     const std::vector<std::string> Lines = Peer.Received();
-    ASSERT_GE(Lines.size(), 5u);
+    ASSERT_GE(Lines.size(), 7u);
     EXPECT_EQ(Lines[0], "USER bob");
-    EXPECT_EQ(Lines[2], "SYST");
-    EXPECT_EQ(Lines[5], "PASV") << "passive unless the settings say otherwise";
+    EXPECT_EQ(Lines[2], "FEAT");
+    EXPECT_EQ(Lines[3], "SYST");
+    EXPECT_EQ(Lines[6], "PASV") << "passive unless the settings say otherwise";
 }

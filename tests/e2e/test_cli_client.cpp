@@ -197,7 +197,7 @@ TEST_F(CliBinary, ListingFollowsTheServersSystemType)
     ASSERT_TRUE(WriteFile(Srv.Root() + "/two words.txt", std::string(12345, 'x')));
     ASSERT_TRUE(Srv.Start());
 
-    TCliRun Ls = RunCli({"-v", "-u", "tolvane:secret", Target(Srv.Port()), "ls"});
+    TCliRun Ls = RunCli({"--list", "-v", "-u", "tolvane:secret", Target(Srv.Port()), "ls"});
     ASSERT_EQ(Ls.Status, 0) << Describe(Ls);
     EXPECT_NE(Ls.Err.find("* Listing style: dos"), std::string::npos) << Describe(Ls);
     auto File = ListedEntry(Ls.Out, "two words.txt");
@@ -207,6 +207,12 @@ TEST_F(CliBinary, ListingFollowsTheServersSystemType)
     auto Dir = ListedEntry(Ls.Out, "Reports 2024");
     ASSERT_EQ(Dir.size(), 5u) << Ls.Out;
     EXPECT_EQ(Dir[0], "dir");
+    // Without --list the server's MLSD says the same, with the time in UTC.
+    TCliRun Mlsd = RunCli({"-v", "-u", "tolvane:secret", Target(Srv.Port()), "ls"});
+    EXPECT_NE(Mlsd.Err.find("* Listing style: mlsd"), std::string::npos) << Describe(Mlsd);
+    EXPECT_EQ(ListedEntry(Mlsd.Out, "two words.txt").at(2), "12345") << Mlsd.Out;
+    EXPECT_EQ(ListedEntry(Mlsd.Out, "Reports 2024").at(0), "dir") << Mlsd.Out;
+    EXPECT_EQ(ListedEntry(Mlsd.Out, "two words.txt").at(3).back(), 'Z') << Mlsd.Out;
 }
 
 // A refused login, a 550 and other error replies end the run with the
@@ -420,7 +426,7 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
     {
         // The data connection stalls: the transfer time-out ends the run.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE I", "200 ok")
             .ExpectPasv()
             .Expect("RETR f.bin")
@@ -439,7 +445,7 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
         // Ctrl-C in the middle of a download: the existing local file is
         // kept as it was and no partial file is left beside it.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE I", "200 ok")
             .ExpectPasv()
             .Expect("RETR f.bin")
@@ -465,7 +471,7 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
     {
         // No reply at all after the login: the same limit applies.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Expect("PWD").Pause(2500);
+        Srv.Login("bob", "pw").NoFeatures().Expect("PWD").Pause(2500);
         TCliRun R = RunCli({"-u", "bob:pw", "--timeout", "300", Target(Srv.Port()), "quote", "PWD"});
         EXPECT_EQ(R.Status, 4) << Describe(R);
         EXPECT_TRUE(OneLineMessage(R.Err)) << Describe(R);
@@ -475,7 +481,7 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
         // The data arrives whole but the control connection drops before the
         // server confirms it: that is no success.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE I", "200 ok")
             .ExpectPasv()
             .Expect("RETR f.bin")
@@ -501,7 +507,7 @@ TEST_F(CliBinary, ScriptedStallsDropsAndHostileRepliesEndTheRun)
         // Hostile reply text reaches the terminal escaped, on one line.
         TScriptedFtpServer Srv;
         const char Hostile[] = "550 no\x1b[2J\x07 way\0!\xff\r\n";
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Expect("DELE x")
             .SendRaw(std::string(Hostile, sizeof Hostile - 1))
             .Expect("QUIT")
@@ -527,7 +533,7 @@ TEST_F(CliBinary, ListingCutsShortDownloadsAndLocalWriteErrorsAreFailures)
         while (Listing.size() < (100u << 20))
             Listing += Line;
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Reply("SYST", "215 UNIX Type: L8").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok")
+        Srv.Login("bob", "pw").NoFeatures().Reply("SYST", "215 UNIX Type: L8").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok")
             .ExpectPasv().Expect("LIST").Send("150 go").AcceptData().SendData(Listing).CloseData()
             .Send("226 ok").Expect("QUIT").Send("221 Bye");
         TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "ls"}, {.TimeoutMs = 60000});
@@ -541,7 +547,7 @@ TEST_F(CliBinary, ListingCutsShortDownloadsAndLocalWriteErrorsAreFailures)
     }
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin")
+        Srv.Login("bob", "pw").NoFeatures().Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin")
             .Send("150 Opening BINARY mode data connection for f.bin (1000 bytes).").AcceptData()
             .SendData("only this").CloseData().Send("226 ok");
         TTempDir Local("tolvane-cli-local");
@@ -553,7 +559,7 @@ TEST_F(CliBinary, ListingCutsShortDownloadsAndLocalWriteErrorsAreFailures)
     }
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin").Send("150 go")
+        Srv.Login("bob", "pw").NoFeatures().Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin").Send("150 go")
             .AcceptData().SendData(std::string(100000, 'z')).CloseData().Send("226 ok");
         TCliRun R = RunCli({"-u", "bob:pw", "--mode", "append", Target(Srv.Port()), "get", "f.bin", "/dev/full"});
         EXPECT_EQ(R.Status, 5) << Describe(R);

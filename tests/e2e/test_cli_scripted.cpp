@@ -16,7 +16,7 @@ TEST_F(CliBinary, ListingAnotherFolderChangesIntoItFirst)
 {
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("SYST", "215 UNIX Type: L8")
             .Reply("PWD", "257 \"/\" is the current folder")
             .Reply("CWD -sub dir", "250 ok")
@@ -38,7 +38,7 @@ TEST_F(CliBinary, ListingAnotherFolderChangesIntoItFirst)
     {
         // A folder the server refuses: its reply, and no listing of the wrong folder.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Expect("CWD nowhere")
             .Send("550 No such folder")
             .Expect("QUIT")
@@ -57,7 +57,7 @@ TEST_F(CliBinary, ControlCharactersOfBothRangesAreEscaped)
 {
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Expect("DELE x")
             .SendRaw("550 a\x9b" "2J b\xc2\x9b" "2J c\xc2\x85 d\xc3\xa9\r\n")
             .Expect("QUIT")
@@ -68,7 +68,7 @@ TEST_F(CliBinary, ControlCharactersOfBothRangesAreEscaped)
     }
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE A", "200 ok")
             .ExpectPasv()
             .Expect("NLST")
@@ -95,7 +95,7 @@ TEST_F(CliBinary, QuoteReplyCutAtTheLimitSaysSo)
         Reply += " help line " + std::to_string(100000 + I) + " with some text after it to fill\r\n";
     Reply += "214 End of help\r\n";
     TScriptedFtpServer Srv;
-    Srv.Login("bob", "pw").Expect("HELP").SendRaw(Reply).Expect("QUIT").Send("221 Bye");
+    Srv.Login("bob", "pw").NoFeatures().Expect("HELP").SendRaw(Reply).Expect("QUIT").Send("221 Bye");
     TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "quote", "HELP"});
     EXPECT_NE(R.Status, 0) << Describe(R);
     EXPECT_EQ(R.Err, "tolvane-cli: reply cut at 1000000 bytes\n") << Describe(R);
@@ -108,7 +108,7 @@ TEST_F(CliBinary, QuoteReplyCutAtTheLimitSaysSo)
 
     // A reply just under the limit is printed whole and succeeds.
     TScriptedFtpServer Small;
-    Small.Login("bob", "pw").Expect("HELP").SendRaw("214-a\r\n b\r\n214 c\r\n").Expect("QUIT").Send("221 Bye");
+    Small.Login("bob", "pw").NoFeatures().Expect("HELP").SendRaw("214-a\r\n b\r\n214 c\r\n").Expect("QUIT").Send("221 Bye");
     TCliRun Whole = RunCli({"-u", "bob:pw", Target(Small.Port()), "quote", "HELP"});
     EXPECT_EQ(Whole.Status, 0) << Describe(Whole);
     EXPECT_EQ(Whole.Out, "214-a\n b\n214 c\n");
@@ -121,7 +121,7 @@ TEST_F(CliBinary, TimeoutRestartsWhenTheDataConnectionEnds)
 {
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin").Send("150 go").AcceptData();
+        Srv.Login("bob", "pw").NoFeatures().Reply("TYPE I", "200 ok").ExpectPasv().Expect("RETR f.bin").Send("150 go").AcceptData();
         std::string Sent;
         for (int I = 0; I < 9; ++I) {
             const std::string Piece(1000, char('a' + I));
@@ -138,7 +138,7 @@ TEST_F(CliBinary, TimeoutRestartsWhenTheDataConnectionEnds)
     {
         // The final reply never comes: the limit after the data's end applies.
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE I", "200 ok")
             .ExpectPasv()
             .Expect("RETR f.bin")
@@ -162,7 +162,7 @@ TEST_F(CliBinary, PassiveRepliesWithoutParenthesesAndRefusedDataConnections)
 {
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw")
+        Srv.Login("bob", "pw").NoFeatures()
             .Reply("TYPE I", "200 ok")
             .ExpectPasv("227 Entering Passive Mode {addr}")
             .Expect("RETR f.bin")
@@ -180,7 +180,7 @@ TEST_F(CliBinary, PassiveRepliesWithoutParenthesesAndRefusedDataConnections)
     }
     {
         TScriptedFtpServer Srv;
-        Srv.Login("bob", "pw").Reply("TYPE I", "200 ok").Expect("PASV").RefusePassive().Pause(3000);
+        Srv.Login("bob", "pw").NoFeatures().Reply("TYPE I", "200 ok").Expect("PASV").RefusePassive().Pause(3000);
         TTempDir Local("tolvane-cli-local");
         TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "get", "f.bin", Local.File("f.bin")});
         EXPECT_EQ(R.Status, 3) << Describe(R);

@@ -161,7 +161,7 @@ public:
         if (!R)
             return R;
         RunUntil([&] { return Has("reply 226"); }, 2000);
-        Into.ParseListing(LastListing, dsUnix);
+        Into.ParseListing(LastListing, Client.ListedWithMlsd() ? dsMlsd : dsUnix);
         return testing::AssertionSuccess();
     }
 

@@ -24,15 +24,16 @@ TEST(FtpControl, LoginSendsUserAndPasswordAndReportsLoginBeforeItsReply)
     TRecordedClient R;
     ASSERT_TRUE(LoginTo(R, Peer, "bob", "pw"));
     ASSERT_TRUE(Peer.WaitDone());
-    EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"USER bob", "PASS pw"}));
-    EXPECT_EQ(R.Events, (std::vector<std::string>{"connected", "reply 220", "reply 331", "fscLogin", "reply 230"}));
-    EXPECT_EQ(R.Replies.back(), "230 Logged in\r\n");
+    EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"USER bob", "PASS pw", "FEAT"}));
+    EXPECT_EQ(R.Events, (std::vector<std::string>{"connected", "reply 220", "reply 331", "reply 230", "fscLogin",
+                                                  "reply 211"}));
+    EXPECT_EQ(R.Replies[2], "230 Logged in\r\n");
     EXPECT_TRUE(R.Client.Connected());
     EXPECT_EQ(R.Client.Host(), LocalAddress(Peer.Port()));
     EXPECT_EQ(R.Client.UserName(), "bob");
     // No tree: nothing further is sent after the login.
     RunFor(200);
-    EXPECT_EQ(Peer.Received().size(), 2u);
+    EXPECT_EQ(Peer.Received().size(), 3u);
 
     // A second Login while connected is refused and sends nothing.
     EXPECT_FALSE(R.Client.Login(LocalAddress(Peer.Port()), "x", "y"));
@@ -55,19 +56,19 @@ TEST(FtpControl, LoginWithoutUserNameLogsInOnTheGreetingAndAccountIsSentOn332)
 {
     {
         TScriptedPeer Peer;
-        Peer.Send("220 hi").Expect("NOOP").Send("200 ok");
+        Peer.Send("220 hi").NoFeatures().Expect("NOOP").Send("200 ok");
         TRecordedClient R;
         ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "", ""));
         ASSERT_EVENTUALLY(R.Client.LoggedIn(), 5000);
-        EXPECT_EQ(R.Events, (std::vector<std::string>{"connected", "fscLogin", "reply 220"}));
+        EXPECT_EQ(R.Events, (std::vector<std::string>{"connected", "reply 220", "fscLogin", "reply 211"}));
         ASSERT_TRUE(R.Client.SendFtpCommand("NOOP"));
         ASSERT_TRUE(Peer.WaitDone());
-        EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"NOOP"}));
+        EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"FEAT", "NOOP"}));
     }
     {
         TScriptedPeer Peer;
         Peer.Send("220 hi").Expect("USER u").Send("331 pw").Expect("PASS p").Send("332 account?")
-            .Expect("ACCT acc").Send("230 in");
+            .Expect("ACCT acc").Send("230 in").NoFeatures();
         TRecordedClient R;
         ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "u", "p", "acc"));
         ASSERT_TRUE(Peer.WaitDone());
@@ -210,7 +211,7 @@ TEST(FtpControl, DeleteCompletesWith250AndRefusesAnEmptyName)
     EXPECT_FALSE(R.Client.SendFtpCommand("NOOP\r\nQUIT"));
     RunFor(100);
     ASSERT_TRUE(Peer.WaitDone());
-    EXPECT_EQ(Peer.Received().size(), 4u);
+    EXPECT_EQ(Peer.Received().size(), 5u); // USER, PASS, FEAT and the two DELE
 }
 
 TEST(FtpControl, RepliesOfManyCodesTakeTheirRowOfTheTable)
@@ -405,7 +406,7 @@ TEST(FtpControl, AMultiLineGreetingIsOneReplyWithoutItsClosingLine)
 {
     TScriptedPeer Peer;
     Peer.Send("220-Welcome").Send("more").Send("220-inside too").Send("220 Ready").Expect("USER bob")
-        .Send("331 pw").Expect("PASS pw").Send("230 in");
+        .Send("331 pw").Expect("PASS pw").Send("230 in").NoFeatures();
     TRecordedClient R;
     ASSERT_TRUE(LoginTo(R, Peer));
     ASSERT_GE(R.Replies.size(), 1u);

@@ -116,7 +116,7 @@ public:
     bool RecordProgress = false;
 };
 
-// Greeting, USER, PASS, 230.
+// Greeting, USER, PASS, 230, and no features.
 inline TScriptedPeer &ScriptLogin(TScriptedPeer &Peer, const std::string &User = "bob",
                                   const std::string &Pass = "pw")
 {
@@ -124,7 +124,8 @@ inline TScriptedPeer &ScriptLogin(TScriptedPeer &Peer, const std::string &User =
         .Expect("USER " + User)
         .Send("331 Password required")
         .Expect("PASS " + Pass)
-        .Send("230 Logged in");
+        .Send("230 Logged in")
+        .NoFeatures();
 }
 
 inline std::string LocalAddress(uint16_t Port) { return "127.0.0.1:" + std::to_string(Port); }

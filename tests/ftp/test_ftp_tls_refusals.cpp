@@ -33,7 +33,7 @@ TEST(FtpTlsRefusals, AnOptionalTlsThatTheServerRefusesGoesOnInTheClear)
 {
     TScriptedPeer Peer;
     Peer.Send("220 Plain FTP").Expect("AUTH TLS").Send("500 AUTH not understood")
-        .Expect("USER bob").Send("331 Password required").Expect("PASS secret").Send("230 Logged in");
+        .Expect("USER bob").Send("331 Password required").Expect("PASS secret").Send("230 Logged in").NoFeatures();
     TRecordedClient R;
     UseTls(R, tmExplicit);
     ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "secret"));

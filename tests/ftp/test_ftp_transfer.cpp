@@ -36,7 +36,8 @@ TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter227)
     EXPECT_EQ(R.Client.TransferStream(), nullptr);
     EXPECT_EQ(R.Client.DataSocket(), INVALID_SOCKET);
     EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"f.bin"});
-    EXPECT_EQ(Peer.Received(), (std::vector<std::string>{"USER bob", "PASS pw", "TYPE I", "PASV", "RETR dir/f.bin"}));
+    EXPECT_EQ(Peer.Received(),
+              (std::vector<std::string>{"USER bob", "PASS pw", "FEAT", "TYPE I", "PASV", "RETR dir/f.bin"}));
 }
 
 TEST_F(TTransferTest, ActiveListingSendsPortFirstAndRaisesNoProgress)
@@ -58,10 +59,10 @@ TEST_F(TTransferTest, ActiveListingSendsPortFirstAndRaisesNoProgress)
     // The server reached the data connection at the port the PORT line named.
     const uint16_t ListenPort = Peer.DataPort();
     const auto Got = Peer.Received();
-    ASSERT_EQ(Got.size(), 7u);
-    EXPECT_EQ(Got[4], "PORT 127,0,0,1," + std::to_string(ListenPort / 256) + "," + std::to_string(ListenPort % 256));
-    EXPECT_EQ(Got[5], "TYPE A");
-    EXPECT_EQ(Got[6], "LIST");
+    ASSERT_EQ(Got.size(), 8u);
+    EXPECT_EQ(Got[5], "PORT 127,0,0,1," + std::to_string(ListenPort / 256) + "," + std::to_string(ListenPort % 256));
+    EXPECT_EQ(Got[6], "TYPE A");
+    EXPECT_EQ(Got[7], "LIST");
     EXPECT_EQ(R.Progress, 0);
     EXPECT_EQ(R.Infos.back(), Listing);
     ASSERT_EQ(Tree.Listings.size(), 1u);
@@ -318,7 +319,7 @@ TEST_F(TTransferTest, ABadLocalFileRaisesBeforeAnythingChangesOrIsSent)
     // Nothing reached the server: the next line it sees is this one.
     ASSERT_TRUE(R.Client.SendFtpCommand("NOOP"));
     ASSERT_TRUE(Peer.WaitDone());
-    EXPECT_EQ(Peer.Received().size(), 3u);
+    EXPECT_EQ(Peer.Received().size(), 4u);
     // No file was created, and no temporary file was left behind.
     auto Names = DirEntries(Dir.Path());
     std::sort(Names.begin(), Names.end());
@@ -395,9 +396,9 @@ TEST_F(TTransferTest, AMalformed227EndsTheTransferWithAnError)
     ASSERT_TRUE(Peer.WaitDone());
     // (The 200 to NOOP then sends the stacked RETR, as after any error.)
     const auto Got = Peer.Received();
-    ASSERT_GE(Got.size(), 5u);
-    EXPECT_EQ(Got[3], "PASV");
-    EXPECT_EQ(Got[4], "NOOP");
+    ASSERT_GE(Got.size(), 6u);
+    EXPECT_EQ(Got[4], "PASV");
+    EXPECT_EQ(Got[5], "NOOP");
 }
 
 TEST_F(TTransferTest, FileOperationsWriteTheirEventLogLines)

@@ -7,6 +7,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ftp/IpFtpList.h"
@@ -130,7 +131,7 @@ TEST(UnixListing, LongListingLineFillsEveryColumn)
 
     const auto F = ParseLine("-rw-r-----   1 ftp  ftp   531  Apr  8  1994   two   blanks", dsUnix);
     EXPECT_EQ(F.FileKind, fkFile);
-    EXPECT_EQ(F.FileName, "two blanks");
+    EXPECT_EQ(F.FileName, "  two   blanks");
     EXPECT_EQ(F.TimeStamp, "Apr 8 1994");
     EXPECT_EQ(F.OwnerPerms, Perms({prRead, prWrite}));
     EXPECT_EQ(F.GroupPerms, Perms({prRead}));
@@ -140,21 +141,46 @@ TEST(UnixListing, LongListingLineFillsEveryColumn)
 TEST(UnixListing, KindComesFromTheFirstByteOfTheMode)
 {
     EXPECT_EQ(ParseLine("DRWXR-XR-X 2 a b 1 Jan 1 2020 up", dsUnix).FileKind, fkDirectory);
-    EXPECT_EQ(ParseLine("Lrwxrwxrwx 1 a b 1 Jan 1 2020 up", dsUnix).FileKind, fkDirectory);
+    EXPECT_EQ(ParseLine("Lrwxrwxrwx 1 a b 1 Jan 1 2020 up", dsUnix).FileKind, fkLink);
     for (const char *Line : {"crw-r--r-- 1 a b 1 Jan 1 2020 dev", "prw-r--r-- 1 a b 1 Jan 1 2020 fifo",
                              "total 12", "Gesamt 12"})
         EXPECT_EQ(ParseLine(Line, dsUnix).FileKind, fkUnknown) << Line;
 }
 
-TEST(UnixListing, LinkIsOfferedAsFolderWithoutItsTarget)
+// The name is every byte after the blank ending the time column; a link's " -> target" goes to LinkPath.
+TEST(UnixListing, NamesAreTheListedBytesExactly)
 {
-    const auto E = ParseLine("lrwxrwxrwx 1 root root 7 Jan 25 00:17 my link -> usr/bin", dsUnix);
-    EXPECT_EQ(E.FileKind, fkDirectory);
-    EXPECT_EQ(E.FileName, "my link");
-    EXPECT_TRUE(E.LinkPath.empty());
-    // Only a token that is exactly "->" ends the name.
-    EXPECT_EQ(ParseLine("-rw-r--r-- 1 a b 1 Jan 1 2020 a->b", dsUnix).FileName, "a->b");
-    EXPECT_EQ(ParseLine("-rw-r--r-- 1 a b 1 Jan 1 2020 -> x", dsUnix).FileName, "");
+    struct TCase { const char *Tail; char Type; const char *Name, *Target; };
+    const TCase Cases[] = {
+        {"two  blanks.txt", '-', "two  blanks.txt", ""}, {" leading.txt", '-', " leading.txt", ""},
+        {"trailing.txt ", '-', "trailing.txt ", ""}, {"a -> b", '-', "a -> b", ""}, {"-> x", '-', "-> x", ""},
+        {"a->b", 'l', "a->b", ""}, {".htaccess", '-', ".htaccess", ""}, {"semi;colon=eq", 'd', "semi;colon=eq", ""},
+        {"f\xc3\xafl\xc3\xa9 \xe2\x82\xac", '-', "f\xc3\xafl\xc3\xa9 \xe2\x82\xac", ""},
+        {"my link -> usr/bin", 'l', "my link", "usr/bin"}, {" two  -> ../a b ", 'l', " two ", "../a b "},
+    };
+    for (const auto &C : Cases) {
+        for (const char *Date : {"Jan 25 00:17 ", "Mar  8  2009 "}) {
+            const std::string Line = std::string(1, C.Type) + "rwxr-xr-x 1 root root 7 " + Date + C.Tail;
+            const auto E = ParseLine(Line, dsUnix);
+            EXPECT_EQ(std::make_tuple(E.FileName, E.LinkPath, E.FileKind),
+                      std::make_tuple(std::string(C.Name), std::string(C.Target),
+                                      C.Type == 'l' ? fkLink : C.Type == 'd' ? fkDirectory : fkFile))
+                << Line;
+        }
+    }
+}
+
+TEST(DosListing, NamesAreTheListedBytesExactly)
+{
+    const std::pair<const char *, const char *> Cases[] = {
+        {"01-06-09  02:42PM                  458 two  blanks.txt", "two  blanks.txt"},
+        {"01-06-09  02:42PM                  458  leading.txt ", " leading.txt "},
+        {"12-03-96  06:38       <DIR>           10 years  on", "10 years  on"},
+        {"12-03-96  06:38AM       <DIR>          .git", ".git"},
+        {"2002-09-02  19:06       <DIR> short pad", "short pad"}, {"143712  x", " x"},
+    };
+    for (const auto &[Line, Name] : Cases)
+        EXPECT_EQ(ParseLine(Line, dsDos).FileName, Name) << Line;
 }
 
 TEST(UnixListing, SpecialModeLettersAndShortModesGrantNothingExtra)
@@ -214,7 +240,7 @@ TEST(DosListing, FolderAndFileLines)
     EXPECT_EQ(D.FileKind, fkDirectory);
     EXPECT_EQ(D.Size, 0);
     EXPECT_EQ(D.TimeStamp, "12-03-96 06:38AM");
-    EXPECT_EQ(D.FileName, "123 abc xyz");
+    EXPECT_EQ(D.FileName, "123 abc  xyz");
     EXPECT_EQ(D.Owner, "Unknown");
     EXPECT_EQ(D.OwnerPerms, None);
 
@@ -319,7 +345,7 @@ TEST(VmsListing, UnusableBlockCountsGiveZero)
 // ---------------------------------------------------------------------------
 // The list
 
-TEST(FileList, KeepsOnlyKnownNamedVisibleEntries)
+TEST(FileList, KeepsEveryNamedEntryButTheFolderAndItsParent)
 {
     TIpFtpFileList List;
     const std::string Listing = "total 12\r\n"
@@ -331,12 +357,12 @@ TEST(FileList, KeepsOnlyKnownNamedVisibleEntries)
                                 "-rw-r--r-- 1 ftp ftp 528 Nov 01 2007 README\r\n"
                                 "drwxr-xr-x 2 ftp ftp 512 Nov 01 2007 pub\r\n";
     EXPECT_TRUE(List.ParseListing(Listing, dsUnix));
-    EXPECT_EQ(Names(List), (Strings{"README", "pub"}));
-    EXPECT_EQ(List.Items(1)->FileKind, fkDirectory);
+    EXPECT_EQ(Names(List), (Strings{".message", "README", "pub"}));
+    EXPECT_EQ(List.Items(2)->FileKind, fkDirectory);
 
-    // With no style every non-blank line is an entry named by its text.
-    EXPECT_TRUE(List.ParseListing(" total 12 \r\n\t.hidden\r\nREADME\r\n\r\npub dir\r\n", dsNone));
-    EXPECT_EQ(Names(List), (Strings{"total 12", "README", "pub dir"}));
+    // With no style every non-blank line is an entry named by its bytes.
+    EXPECT_TRUE(List.ParseListing(" total 12 \r\n\t.hidden\r\nREADME\r\n \r\n.\r\npub dir\r\n", dsNone));
+    EXPECT_EQ(Names(List), (Strings{" total 12 ", "\t.hidden", "README", "pub dir"}));
     EXPECT_EQ(List.Items(0)->FileKind, fkUnknown);
 
     // dsUser without a handler keeps the line as the name but has no kind.
@@ -405,7 +431,7 @@ TEST(ParseHandler, FillsEntriesAndDecidesWhatIsKept)
     EXPECT_TRUE(List.ParseListing("  L alias \r\nF .hidden\nnamed but unknown\r\nF plain\n", dsUser, Handler));
     EXPECT_EQ(Seen, (Strings{"L alias", "F .hidden", "named but unknown", "F plain"}));
     EXPECT_EQ(SameObject, 4);
-    EXPECT_EQ(Names(List), (Strings{"alias", "plain"}));
+    EXPECT_EQ(Names(List), (Strings{"alias", ".hidden", "plain"}));
     EXPECT_EQ(List.Items(0)->FileKind, fkLink);
     EXPECT_EQ(List.Items(0)->LinkPath, "/target");
 

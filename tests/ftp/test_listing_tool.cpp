@@ -66,7 +66,8 @@ TEST_F(ListingTool, PrintsKeptEntriesFromAFileAndFromStandardInput)
                                 "-rw-r--r-- 1 ftp ftp 12 Mar  8  2009 .hidden\n";
     ASSERT_TRUE(WriteFile(Dir.File("list.txt"), Listing));
     const std::string Want = "dir\t4096\tweb\twww\t750\tJan 15 10:30\tMy Files\n"
-                             "file\t17577705968\tftp\tftp\t644\tMar 8 2009\tbig\\tname.mkv\n";
+                             "file\t17577705968\tftp\tftp\t644\tMar 8 2009\tbig\\tname.mkv\n"
+                             "file\t12\tftp\tftp\t644\tMar 8 2009\t.hidden\n";
 
     const TRun FromFile = RunTool(Dir, "unix " + Quoted(Dir.File("list.txt")));
     EXPECT_EQ(FromFile.Status, 0) << FromFile.Err;

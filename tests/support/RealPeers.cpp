@@ -385,6 +385,8 @@ testing::AssertionResult TVsftpdServer::Prepare(std::vector<std::string> &argv, 
       << "pam_service_name=vsftpd\nuserlist_enable=NO\ntcp_wrappers=NO\n"
       << "pasv_enable=YES\npasv_min_port=" << FPasvMin << "\npasv_max_port=" << PassiveMax() << "\n"
       << "port_enable=YES\nconnect_from_port_20=NO\n"
+      // Names beginning with "." in LIST, as most servers show them.
+      << "force_dot_files=YES\n"
       << "isolate=NO\nisolate_network=NO\nseccomp_sandbox=NO\n"
       << "xferlog_enable=YES\nvsftpd_log_file=" << LogPath() << "\nlog_ftp_protocol=YES\nsyslog_enable=NO\n";
     if (!FOptions.TlsPem.empty())

@@ -701,6 +701,11 @@ TScriptedPeer &TScriptedPeer::Login(const std::string &user, const std::string &
     return Reply("PASS " + password, "230 User " + user + " logged in.");
 }
 
+TScriptedPeer &TScriptedPeer::NoFeatures()
+{
+    return Reply("FEAT", "211 No features");
+}
+
 TScriptedPeer &TScriptedPeer::Reply(const std::string &command, const std::string &reply)
 {
     Expect(command);

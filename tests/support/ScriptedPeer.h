@@ -67,6 +67,9 @@ public:
     TScriptedPeer &Login(const std::string &user, const std::string &password,
                          const std::string &greeting = "220 Scripted FTP ready");
     TScriptedPeer &Reply(const std::string &command, const std::string &reply); // Expect + Send
+    // "FEAT" -> "211 No features": the client's last login step, on a server
+    // that offers nothing beyond the basic commands.
+    TScriptedPeer &NoFeatures();
 
     // --- data connection (one at a time)
     // Opens a passive listener and sends replyTemplate with "{addr}" replaced
