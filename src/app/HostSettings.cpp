@@ -228,7 +228,7 @@ bool ReadHostFlag(const std::string &Path, const char *Key, bool Default)
 {
     std::string Text;
     CSimpleIniA Ini;
-    if (!LoadWhole(Path, Text, MaxReadSize) || Ini.LoadData(Text.data(), Text.size()) < 0)
+    if (LoadWhole(Path, Text, MaxReadSize, nullptr) != ldOk || Ini.LoadData(Text.data(), Text.size()) < 0)
         return Default;
     const std::string Value = Ini.GetValue(Section, Key, "");
     return Value == "1" ? true : Value == "0" ? false : Default;
@@ -240,7 +240,11 @@ void WriteHostFlag(const std::string &Path, const char *Key, bool Value)
     CSimpleIniA Ini;
     Ini.SetSpaces(false);
     std::string Existing;
-    if (LoadWhole(Path, Existing, 0) && Ini.LoadData(Existing.data(), Existing.size()) < 0)
+    // Something that is no settings file is left alone, as by the four keys' writer.
+    const TLoad Loaded = LoadWhole(Path, Existing, MaxReadSize, nullptr);
+    if (Loaded == ldRefused)
+        throw Failure;
+    if (Loaded == ldOk && Ini.LoadData(Existing.data(), Existing.size()) < 0)
         Ini.Reset();
     std::string Data;
     if (Ini.SetValue(Section, Key, Value ? "1" : "0") < 0 || Ini.Save(Data) < 0 || !MakeDirs(ParentOf(Path)))
