@@ -106,6 +106,7 @@ TTolvaneFtp::~TTolvaneFtp()
     FClient->SetDirectoryTree(nullptr);
     FTree->SetFtpClient(nullptr);
     FClient->OnFtpReply = nullptr;
+    FClient->OnFtpCommand = nullptr;
     FClient->OnFtpStatus = nullptr;
     FClient->OnError = nullptr;
     FClient->OnFtpError = nullptr;
@@ -463,6 +464,7 @@ void TTolvaneFtp::BindClient()
     C.OnFtpReply = [this](TObject *Sender, int Code, const std::string &Reply) {
         IpFtpClientFtpReply(Sender, Code, Reply);
     };
+    C.OnFtpCommand = [this](TObject *, const std::string &Line) { FLogPage->AddCommand(Line); };
     C.OnFtpStatus = [this](TObject *Sender, TIpFtpStatusCode Code, const std::string &Info) {
         IpFtpClientFtpStatus(Sender, Code, Info);
     };
@@ -476,7 +478,7 @@ void TTolvaneFtp::BindClient()
         IpFtpClientFtpLoginError(Sender, Code, Text);
     };
     // The tree's folder requests name the server's folders: sent unchanged.
-    FTree->OnFolderRequest = [this](const std::string &Path) { return AskServerFolder(Path); };
+    FTree->OnFolderRequest = [this](const std::string &Path) { return AskFolder(Path); };
     FTree->OnChange = [this](TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node) {
         IpFtpDirectoryTree1Change(Sender, Node);
     };

@@ -610,7 +610,7 @@ void TIpCustomFtpClient::ListDir(const std::string &Path, bool FullList)
     StartTransfer([&] {
         std::string Line = FullList ? "LIST" : "NLST";
         if (!Path.empty())
-            Line += " " + ToUnixPath(Path);
+            Line += " " + Path;
         PushCommand(Line);
         FTransferStream = std::make_unique<TIpFtpListingStream>();
         OpenDataConnection('A');
@@ -660,7 +660,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
 
     BeginTransfer();
     FCreatedLocal = Created;
-    FRemoteFileName = ToUnixPath(RemoteFile);
+    FRemoteFileName = RemoteFile;
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
         std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); });
@@ -704,7 +704,7 @@ bool TIpCustomFtpClient::Store(const std::string &RemoteFile, const std::string 
 
     BeginTransfer();
     FUploadTotal = Size - From;
-    FRemoteFileName = ToUnixPath(RemoteFile);
+    FRemoteFileName = RemoteFile;
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
         std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); },
