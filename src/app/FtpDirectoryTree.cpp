@@ -295,7 +295,8 @@ void TIpFtpDirectoryTree::SelectionChanged(QTreeWidgetItem *Node)
     if (OnFolderRequest && !Vms)
         FLastRequestStarted = OnFolderRequest(ServerPath(Node));
     else
-        FLastRequestStarted = Client->ChangeDir(Vms ? VmsNodePath(Node) : NodePath(Node));
+        // The tree holds its paths with "\\"; the client sends what it is given.
+        FLastRequestStarted = Client->ChangeDir(ToUnixPath(Vms ? VmsNodePath(Node) : NodePath(Node)));
     // A refused change must not leave the tree on a folder the list does
     // not show.
     if (!FLastRequestStarted)

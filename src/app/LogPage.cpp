@@ -10,18 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppRules.h"
-
-std::string MaskedCommand(const std::string &Line)
-{
-    if (Line.size() >= 4) {
-        std::string Word = Line.substr(0, 4);
-        for (char &C : Word)
-            C = static_cast<char>(C >= 'a' && C <= 'z' ? C - 32 : C);
-        if (Word == "PASS" && (Line.size() == 4 || Line[4] == ' '))
-            return Line.substr(0, 4) + " ****";
-    }
-    return Line;
-}
+#include "ftp/IpFtpProtocol.h"
 
 TLogPage::TLogPage(QWidget *Parent) : QWidget(Parent)
 {
@@ -82,7 +71,7 @@ void TLogPage::AddReply(const std::string &Reply)
     Append(QStringLiteral("<"), Lines.join(QStringLiteral("\n           ")));
 }
 
-void TLogPage::AddCommand(const std::string &Line) { Append(QStringLiteral(">"), DisplayName(MaskedCommand(Line))); }
+void TLogPage::AddCommand(const std::string &Line) { Append(QStringLiteral(">"), DisplayName(FtpMaskedCommand(Line))); }
 
 void TLogPage::AddNote(const QString &Text) { Append(QStringLiteral("!"), Text); }
 

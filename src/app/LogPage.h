@@ -10,10 +10,6 @@
 class QPlainTextEdit;
 class QPushButton;
 
-// A command line as the log shows it: a password never appears ("PASS ****",
-// whatever the case of the command word).
-std::string MaskedCommand(const std::string &Line);
-
 class TLogPage : public QWidget
 {
     Q_OBJECT
@@ -23,7 +19,7 @@ public:
 
     // A server reply: one entry, its lines shown as lines, anything else escaped.
     void AddReply(const std::string &Reply);
-    // A line the window sent on the control connection.
+    // A line the client sent on the control connection (PASS and ACCT masked).
     void AddCommand(const std::string &Line);
     // A failure or another outcome the window reported.
     void AddNote(const QString &Text);

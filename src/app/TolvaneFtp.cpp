@@ -107,6 +107,7 @@ TTolvaneFtp::~TTolvaneFtp()
     FClient->SetDirectoryTree(nullptr);
     FTree->SetFtpClient(nullptr);
     FClient->OnFtpReply = nullptr;
+    FClient->OnFtpCommand = nullptr;
     FClient->OnFtpStatus = nullptr;
     FClient->OnError = nullptr;
     FClient->OnFtpError = nullptr;
@@ -466,6 +467,7 @@ void TTolvaneFtp::BindClient()
     C.OnFtpReply = [this](TObject *Sender, int Code, const std::string &Reply) {
         IpFtpClientFtpReply(Sender, Code, Reply);
     };
+    C.OnFtpCommand = [this](TObject *, const std::string &Line) { FLogPage->AddCommand(Line); };
     C.OnFtpStatus = [this](TObject *Sender, TIpFtpStatusCode Code, const std::string &Info) {
         IpFtpClientFtpStatus(Sender, Code, Info);
     };
@@ -479,7 +481,7 @@ void TTolvaneFtp::BindClient()
         IpFtpClientFtpLoginError(Sender, Code, Text);
     };
     // The tree's folder requests name the server's folders: sent unchanged.
-    FTree->OnFolderRequest = [this](const std::string &Path) { return AskServerFolder(Path); };
+    FTree->OnFolderRequest = [this](const std::string &Path) { return AskFolder(Path); };
     FTree->OnChange = [this](TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node) {
         IpFtpDirectoryTree1Change(Sender, Node);
     };

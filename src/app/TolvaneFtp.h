@@ -152,11 +152,11 @@ private:
     // handler instead of crossing the event loop.
     void Guarded(const std::function<void()> &Handler);
 
-    // The window's folder changes (refreshes, navigation) go through here:
-    // a path the user typed (AskFolder, where "\\" means "/"), or a path of
-    // the server's own names, sent as they are (AskServerFolder).
+    // The window's folder changes (refreshes, navigation) go through here;
+    // the path goes to the server as it is.
     bool AskFolder(const std::string &Path);
-    bool AskServerFolder(const std::string &Path);
+    // The default folder as typed, "\\" read as "/".
+    std::string TypedRemoteFolder() const;
     // What the user asked for cannot run now: said in the status bar.
     bool CanRunNow(const QString &What);
     // The latest outcome: status bar and log; Box also shows a message box.
@@ -217,7 +217,6 @@ private:
     TUserOp FOp = opNone;
     std::string FOpName;       // the file or folder it concerns
     std::string FRenameTo;     // the new name, sent once the server took the old one
-    bool FRawFolderChange = false; // a CWD of server names: the PWD follows its 250
     bool FSessionWanted = false;   // the user connected and has not disconnected
     bool FCloseAfterCancel = false;
     bool FNoQuestions = false;     // a signal ends the program: nobody to ask

@@ -95,7 +95,6 @@ void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
         Report(tr("%1 of %2 failed: %3").arg(OpWord(Op == opUpload), DisplayName(FOpName), Why), true);
         break;
     case opFolder:
-        FRawFolderChange = false;
         FTree->MarkCurrentFolder();
         Report(tr("Cannot open the folder %1: %2").arg(DisplayName(FOpName), Why));
         break;
@@ -176,7 +175,6 @@ void TTolvaneFtp::EndSessionNow()
 {
     FQuitTimer->stop();
     FCancelTimer->stop();
-    FRawFolderChange = false;
     FRenameTo.clear();
     if (FClient->FtpState() != stClosed || FClient->ControlSocket() != INVALID_SOCKET)
         FClient->CloseAllSockets();
@@ -192,7 +190,6 @@ bool TTolvaneFtp::CancelTransfer()
 {
     if (!FClient->AbortTransfer())
         return false;
-    FLogPage->AddCommand("ABOR");
     FStatus->ShowOutcome(tr("Cancelling the transfer ..."));
     // A server that answers nothing more is left without a word.
     FCancelTimer->start();

@@ -149,10 +149,8 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
 {
     AppendReply(Reply);
     if (ReplyCode == 350 && FOp == opRename && !FRenameTo.empty()) {
-        const std::string Line = "RNTO " + FRenameTo;
+        FClient->SendFtpCommand("RNTO " + FRenameTo);
         FRenameTo.clear();
-        if (FClient->SendFtpCommand(Line))
-            FLogPage->AddCommand(Line);
         return;
     }
     if (ReplyCode == 226 || ReplyCode == 250 || ReplyCode >= 400) {
@@ -162,7 +160,7 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
     if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
-        AskServerFolder(FRemoteFolder);
+        AskFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
@@ -203,11 +201,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         Report(tr("Logged on to %1 as %2.").arg(DisplayName(FClient->Host()), DisplayName(FClient->UserName())));
         break;
     case fscComplete:
-        // The end of a command the window sent with the server's names.
-        if (FRawFolderChange) {
-            FRawFolderChange = false;
-            FClient->ChangeDir(std::string()); // PWD, then the listing
-        } else if (FOp == opDelete) {
+        if (FOp == opDelete) {
             Report(tr("Deleted %1.").arg(DisplayName(FOpName)));
             FOp = opNone;
         } else if (FOp == opRename) {
@@ -244,7 +238,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         // confirmed it: here when its 226 came first (and was dropped by the
         // busy client), else by that 226 when it comes.
         if (FLastTransfer == ltUpload && !FUploadReplyPending)
-            AskServerFolder(FRemoteFolder);
+            AskFolder(FRemoteFolder);
         TransferEnded();
         break;
     case fscTimeout:
@@ -297,7 +291,7 @@ void TTolvaneFtp::FormShow()
     if (QAbstractButton *Item = FDirStyleGroup->button(FTree->DirectoryStyle()))
         Item->setChecked(true);
     chkPassive->setChecked(FClient->PassiveMode());
-    SetRemoteFolder(DefRemote->text().toStdString());
+    SetRemoteFolder(TypedRemoteFolder());
 }
 
 void TTolvaneFtp::FormClose()
@@ -315,7 +309,7 @@ void TTolvaneFtp::sBitBtn3Click()
 {
     WriteSettings();
     if (CanRunNow(tr("Navigating")))
-        AskFolder(Utf8(DefRemote));
+        AskFolder(TypedRemoteFolder());
 }
 
 void TTolvaneFtp::showEvent(QShowEvent *Event)
@@ -388,20 +382,11 @@ bool TTolvaneFtp::AskFolder(const std::string &Path)
     return true;
 }
 
-bool TTolvaneFtp::AskServerFolder(const std::string &Path)
+std::string TTolvaneFtp::TypedRemoteFolder() const
 {
-    // The client's ChangeDir turns every "\\" into "/", which is right for
-    // what the user types and wrong for a folder the server listed as
-    // "a\\b": such a path goes out as the server spelt it.
-    if (Path.find('\\') == std::string::npos)
-        return AskFolder(Path);
-    if (FUploadReplyPending || !FClient->SendFtpCommand("CWD " + Path))
-        return false;
-    FLogPage->AddCommand("CWD " + Path);
-    FRawFolderChange = true;
-    FOp = opFolder;
-    FOpName = Path;
-    return true;
+    // Typed by the user, so "\\" is a folder separator; names the server
+    // listed go back untouched.
+    return ToUnixPath(Utf8(DefRemote));
 }
 
 void TTolvaneFtp::SendFtpCommand(const std::string &Line)
@@ -409,12 +394,11 @@ void TTolvaneFtp::SendFtpCommand(const std::string &Line)
     if (!CanRunNow(tr("Changing the permissions")))
         return;
     if (FClient->SendFtpCommand(Line)) {
-        FLogPage->AddCommand(Line);
         FOp = opCommand;
         FOpName = Line;
     }
 }
 
-void TTolvaneFtp::ChangeDir(const std::string &Path) { AskServerFolder(Path); }
+void TTolvaneFtp::ChangeDir(const std::string &Path) { AskFolder(Path); }
 
 void TTolvaneFtp::RepaintNow() { repaint(); }

@@ -31,10 +31,6 @@ constexpr qint64 UnattendedWaitMs = 30000;
 
 std::string LocalName(const QString &Path) { return QFile::encodeName(Path).toStdString(); }
 
-// The client turns every "\\" of a remote name into "/", so a name that
-// holds one would reach another file: such transfers are refused.
-bool HasBackslash(const std::string &Name) { return Name.find('\\') != std::string::npos; }
-
 } // namespace
 
 // ---------------------------------------------------------------- helpers
@@ -101,10 +97,6 @@ void TTolvaneFtp::sBitBtn1Click()
     const std::string Local = FFileLabel;
     const int64_t LocalSize = LocalFileSize(Local);
     std::string RemoteName = RemoteNameOfLocalPath(Local);
-    if (HasBackslash(RemoteName)) {
-        Report(tr("%1 was not uploaded: a \\ in a remote name would be sent as /.").arg(DisplayName(RemoteName)), true);
-        return;
-    }
     TIpFtpStoreMode Mode = SendMode();
     int64_t RestartAt = RestartOffset();
     // The listing is the window's knowledge of the folder: a file it shows
@@ -221,11 +213,7 @@ void TTolvaneFtp::DoUpClick()
     }
     SetProgressMaximum(LocalFileSize(FFileLabel));
     const std::string Name = RemoteNameOfLocalPath(FFileLabel);
-    if (HasBackslash(Name)) {
-        Report(tr("%1 was not uploaded: a \\ in a remote name would be sent as /.").arg(DisplayName(Name)), true);
-        return;
-    }
-    const std::string RemotePath = JoinDefaultRemote(DefRemote->text().toStdString(), Name);
+    const std::string RemotePath = JoinDefaultRemote(TypedRemoteFolder(), Name);
     if (FClient->Store(RemotePath, FFileLabel, SendMode(), RestartOffset())) {
         FLastTransfer = ltUpload;
         FUploadReplyPending = true;
@@ -242,7 +230,7 @@ void TTolvaneFtp::Timer1Timer()
     // ask again on the next tick, for a while, so the browser does end up
     // in the default folder.
     constexpr int MaxTries = 15;
-    if (AskFolder(DefRemote->text().toStdString()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
+    if (AskFolder(TypedRemoteFolder()) || !FClient->LoggedIn() || ++FTimer1Tries >= MaxTries) {
         Timer1->stop();
         FTimer1Tries = 0;
     }
@@ -280,12 +268,6 @@ void TTolvaneFtp::StartDownload(const TIpFtpFileInfo &Listed)
     if (!IsSafeLocalName(Name)) {
         // A hostile listing must not choose where a file lands.
         Report(tr("The file \"%1\" was not downloaded: its name cannot be used as a local file name.").arg(DisplayName(Name)),
-               true);
-        return;
-    }
-    if (HasBackslash(Name)) {
-        Report(tr("%1 was not downloaded: a \\ in a remote name would be sent as /, which names another file.")
-                   .arg(DisplayName(Name)),
                true);
         return;
     }
@@ -332,7 +314,7 @@ void TTolvaneFtp::lbxFilesActivated()
         return;
     if (Entry->FileKind == fkDirectory) {
         if (CanRunNow(tr("Opening the folder")))
-            AskServerFolder(FRemoteFolder + Entry->FileName);
+            AskFolder(FRemoteFolder + Entry->FileName);
         return;
     }
     Downloadfile1Click();
@@ -443,7 +425,7 @@ void TTolvaneFtp::Timer2Timer()
     Timer2->stop();
     // Without a login there is nothing to refresh; a busy client says so.
     if (FClient->LoggedIn() && CanRunNow(tr("Refreshing")))
-        AskServerFolder(FRemoteFolder);
+        AskFolder(FRemoteFolder);
 }
 
 void TTolvaneFtp::Refresh1Click() { Timer2->start(); }
@@ -458,10 +440,7 @@ void TTolvaneFtp::Delete2Click()
     const std::string Name = Entry->FileName;
     const TDialogAnswer Answer =
         Dialogs().WarningYesNo(this, tr("Warning"), tr("Do you want to delete file: ") + DisplayName(Name) + tr(" ?"));
-    // The name goes out as the server listed it (the client's Delete would
-    // turn a "\\" in it into "/" and delete another file).
-    if (Answer == daYes && CanRunNow(tr("Deleting")) && FClient->SendFtpCommand("DELE " + Name)) {
-        FLogPage->AddCommand("DELE " + Name);
+    if (Answer == daYes && CanRunNow(tr("Deleting")) && FClient->Delete(Name)) {
         FOp = opDelete;
         FOpName = Name;
     }
@@ -477,13 +456,13 @@ void TTolvaneFtp::Rename2Click()
         QString NewName = Shown;
         if (Dialogs().InputText(this, QLatin1String(AppCaption), tr("New file name:"), NewName)) {
             // An unchanged text keeps the server's own bytes, which the
-            // shown (escaped) text may not spell. Both names go out as they
-            // are: RNTO follows the server's 350.
+            // shown (escaped) text may not spell. RNTO follows the server's
+            // 350 (the client's Rename would keep RNTO stacked after a
+            // refused RNFR and send it with the next positive reply).
             const std::string New = NewName == Shown ? OldName : NewName.toStdString();
             if (New.empty() || New.find_first_of("\r\n") != std::string::npos)
                 Report(tr("%1 was not renamed: the new name is empty or holds a line break.").arg(Shown));
             else if (CanRunNow(tr("Renaming")) && FClient->SendFtpCommand("RNFR " + OldName)) {
-                FLogPage->AddCommand("RNFR " + OldName);
                 FOp = opRename;
                 FOpName = OldName;
                 FRenameTo = New;

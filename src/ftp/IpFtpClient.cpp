@@ -113,6 +113,12 @@ void TIpCustomFtpClient::DoFtpReply(int Code, const std::string &Text)
         OnFtpReply(this, Code, Text);
 }
 
+void TIpCustomFtpClient::DoFtpCommand(const std::string &Line)
+{
+    if (OnFtpCommand)
+        OnFtpCommand(this, Line);
+}
+
 void TIpCustomFtpClient::DoFtpLoginError(int Code, const std::string &Text)
 {
     if (OnFtpLoginError)
@@ -170,9 +176,10 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     // The password never reaches the debug log: neither as the command line
     // nor as the bytes the control socket writes. Its data logging stays off
     // until the server's answer shows the line has gone out.
-    const bool Secret = Line.compare(0, 5, "PASS ") == 0;
+    const std::string Shown = FtpMaskedCommand(Line);
+    const bool Secret = Shown != Line;
     if (TIpDebugLog *Log = DebugLog())
-        Log->AddText(Secret ? std::string("PASS ****") : Line);
+        Log->AddText(Shown);
     TIpDataSocket *Socket = FindDataSocket(FControlSocket, true);
     if (Secret && !FDataLogMuted) {
         FDataLogMuted = true;
@@ -188,6 +195,7 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
         FTransferCommandSent = true;
     NoteQuerySent(Line);
+    DoFtpCommand(Shown);
 }
 
 void TIpCustomFtpClient::PushCommand(const std::string &Line)
@@ -672,7 +680,7 @@ bool TIpCustomFtpClient::ChangeDir(const std::string &Path)
     if (FFtpState != stReady || HasLineBreak(Path))
         return false;
     SetState(stDirectory);
-    SendCommand(Path.empty() ? std::string("PWD") : "CWD " + ToUnixPath(Path));
+    SendCommand(Path.empty() ? std::string("PWD") : "CWD " + Path);
     return true;
 }
 
@@ -699,7 +707,7 @@ bool TIpCustomFtpClient::Delete(const std::string &FileName)
     if (FFtpState != stReady || FileName.empty() || HasLineBreak(FileName))
         return false;
     SetState(stCommand);
-    FRemoteFileName = ToUnixPath(FileName);
+    FRemoteFileName = FileName;
     SendCommand("DELE " + FRemoteFileName);
     WriteEventLog(sIpDeleting + FRemoteFileName);
     return true;
@@ -711,9 +719,9 @@ bool TIpCustomFtpClient::Rename(const std::string &OldName, const std::string &N
         HasLineBreak(NewName))
         return false;
     // A full stack raises here, before anything changed.
-    PushCommand("RNTO " + ToUnixPath(NewName));
+    PushCommand("RNTO " + NewName);
     SetState(stRename);
-    FRemoteFileName = ToUnixPath(OldName);
+    FRemoteFileName = OldName;
     WriteEventLog(sIpRenaming + FRemoteFileName);
     SendCommand("RNFR " + FRemoteFileName);
     return true;

@@ -59,6 +59,7 @@ using TIpFtpReplyEvent = std::function<void(TObject *Sender, int ReplyCode, cons
 using TIpFtpStatusEvent =
     std::function<void(TObject *Sender, TIpFtpStatusCode StatusCode, const std::string &Info)>;
 using TIpFtpErrorEvent = std::function<void(TObject *Sender, int ErrorCode, const std::string &Error)>;
+using TIpFtpCommandEvent = std::function<void(TObject *Sender, const std::string &Line)>;
 
 // Messages the client posts to its own window.
 inline constexpr uint32_t CM_IPFTPREPLY = 4764;   // WParam reply code, payload the line
@@ -235,12 +236,16 @@ public:
     TNotifyEvent OnFtpDisconnected;
     TIpFtpReplyEvent OnFtpReply;
     TIpFtpErrorEvent OnFtpLoginError;
+    // Every line sent on the control connection, as sent (without CRLF),
+    // except that the argument of PASS and ACCT reads "****".
+    TIpFtpCommandEvent OnFtpCommand;
 
 protected:
     void Notification(TComponent *AComponent, TOperation Operation) override;
 
     virtual void DoFtpReply(int Code, const std::string &Text);
     virtual void DoFtpLoginError(int Code, const std::string &Text);
+    virtual void DoFtpCommand(const std::string &Line);
     virtual void DoFtpConnected();
     virtual void DoFtpDisconnected();
 

@@ -187,3 +187,13 @@ bool TIpFtpReplyAssembler::AddLine(const std::string &Line, int Code)
     }
     return true;
 }
+
+std::string FtpMaskedCommand(const std::string &Line)
+{
+    if (Line.size() <= 5 || Line[4] != ' ')
+        return Line;
+    std::string Word = Line.substr(0, 4);
+    for (char &C : Word)
+        C = static_cast<char>(C >= 'a' && C <= 'z' ? C - 32 : C);
+    return Word == "PASS" || Word == "ACCT" ? Line.substr(0, 5) + "****" : Line;
+}

@@ -9,8 +9,13 @@
 #include <string>
 
 // Remote paths travel with "/" on the wire and are held with "\" in the tree.
+// The client sends remote names as given: ToUnixPath is for paths a user types.
 std::string ToUnixPath(const std::string &Path);
 std::string ToDosPath(const std::string &Path);
+
+// A command line fit to be shown or logged: the argument of PASS or ACCT
+// (command word in any case) reads "****".
+std::string FtpMaskedCommand(const std::string &Line);
 
 // The reply code of one reply line: its first three characters as a decimal
 // number, 0 when they are not three digits.

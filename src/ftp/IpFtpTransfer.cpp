@@ -617,7 +617,7 @@ void TIpCustomFtpClient::ListDir(const std::string &Path, bool FullList)
         FListPath = Path;
         std::string Line = FListedWithMlsd ? "MLSD" : FullList ? "LIST" : "NLST";
         if (!Path.empty())
-            Line += " " + ToUnixPath(Path);
+            Line += " " + Path;
         PushCommand(Line);
         FTransferStream = std::make_unique<TIpFtpListingStream>();
         OpenDataConnection('A');
@@ -667,7 +667,7 @@ bool TIpCustomFtpClient::Retrieve(const std::string &RemoteFile, const std::stri
 
     BeginTransfer();
     FCreatedLocal = Created;
-    FRemoteFileName = ToUnixPath(RemoteFile);
+    FRemoteFileName = RemoteFile;
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
         std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); });
@@ -712,7 +712,7 @@ bool TIpCustomFtpClient::Store(const std::string &RemoteFile, const std::string 
 
     BeginTransfer();
     FUploadTotal = Size - From;
-    FRemoteFileName = ToUnixPath(RemoteFile);
+    FRemoteFileName = RemoteFile;
     FLocalFileName = LocalFile;
     FTransferStream = std::make_unique<TIpFtpGuardStream>(
         std::move(Stream), [this](int Code, const std::string &Text) { PostTransferFailure(Code, Text); },

@@ -59,7 +59,8 @@ private:
 
 std::string BaseName(const std::string &Path)
 {
-    const size_t Slash = Path.find_last_of("/\\");
+    // A "\\" is part of a name, locally and on the server.
+    const size_t Slash = Path.find_last_of('/');
     return Slash == std::string::npos ? Path : Path.substr(Slash + 1);
 }
 

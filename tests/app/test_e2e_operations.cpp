@@ -175,10 +175,10 @@ TEST_P(E2eOperations, BackslashNamesReachWhatWasListedAndADisconnectCancelsAnUpl
     StartWindow();
     ShowWindow();
     ASSERT_EVENTUALLY(Idle() && Entry("docs\\report.txt"), 15000) << Log();
+    Dialogs.Folders.push_back(Dir.Path());
     Select("docs\\report.txt");
-    Find<QAction>("Downloadfile1")->trigger(); // would fetch the other file
-    ASSERT_EQ(Dialogs.Messages.size(), 1u);
-    EXPECT_NE(Dialogs.Messages[0].find("was not downloaded"), std::string::npos) << Dialogs.Messages[0];
+    Find<QAction>("Downloadfile1")->trigger();
+    ASSERT_EVENTUALLY(Idle() && ReadFile(Dir.File("docs\\report.txt")) == "listed", 15000) << Log();
     Select("docs\\report.txt");
     Dialogs.InputAnswers.push_back("renamed.txt");
     Find<QAction>("Rename2")->trigger();
@@ -209,7 +209,7 @@ TEST_P(E2eOperations, BackslashNamesReachWhatWasListedAndADisconnectCancelsAnUpl
     QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
     ASSERT_EVENTUALLY(Window->IpFtpClient()->FtpState() == stClosed, 15000) << Log();
     EXPECT_NE(Find<QLabel>("StatusOutcome")->text().indexOf(QStringLiteral("cancelled")), -1);
-    EXPECT_EQ(Dialogs.Messages.size(), 1u);
+    EXPECT_TRUE(Dialogs.Messages.empty());
     EXPECT_LT(FileSize(Server->Path("a\\b/huge.iso")), 64LL << 30);
     const std::string ServerLog = Server->Log();
     EXPECT_NE(ServerLog.find("ABOR"), std::string::npos);

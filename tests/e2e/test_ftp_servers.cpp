@@ -44,7 +44,7 @@ TEST_P(FtpServerTest, LoginDetectsTheStyleAndRunsOnToTheFirstListing)
 
     // A folder change lists the new folder by itself.
     S.Events.clear();
-    ASSERT_TRUE(S.Client.ChangeDir("\\sub"));
+    ASSERT_TRUE(S.Client.ChangeDir("/sub"));
     ASSERT_TRUE(S.WaitFor("fscDirList", 15000));
     EXPECT_EQ(Tree.Calls[2], "SetCurrentPath \\sub");
     S.Client.SetDirectoryTree(nullptr);

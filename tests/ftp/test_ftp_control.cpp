@@ -141,7 +141,7 @@ TEST(FtpControl, ChangeDirSendsForwardSlashesAndFailsBackToReady)
     TRecordedClient R;
     ASSERT_TRUE(LoginTo(R, Peer));
     R.Events.clear();
-    ASSERT_TRUE(R.Client.ChangeDir("\\pub\\in coming"));
+    ASSERT_TRUE(R.Client.ChangeDir("/pub/in coming"));
     EXPECT_EQ(R.Client.FtpState(), stDirectory);
     EXPECT_FALSE(R.Client.ChangeDir("/other"));
     ASSERT_EVENTUALLY(R.Has("fscCurrentDir"), 5000);
@@ -170,7 +170,7 @@ TEST(FtpControl, RenameSendsTheStackedTargetAfter350AndKeepsItAfterAnError)
     EXPECT_FALSE(R.Client.Rename("", "x"));
     EXPECT_FALSE(R.Client.Rename("x", ""));
     R.Events.clear();
-    ASSERT_TRUE(R.Client.Rename("old name", "dir\\new"));
+    ASSERT_TRUE(R.Client.Rename("old name", "dir/new"));
     EXPECT_EQ(R.Client.FtpState(), stRename);
     ASSERT_EVENTUALLY(R.Has("fscComplete"), 5000);
     ASSERT_TRUE(R.WaitReady());
@@ -196,7 +196,7 @@ TEST(FtpControl, DeleteCompletesWith250AndRefusesAnEmptyName)
     ASSERT_TRUE(LoginTo(R, Peer));
     EXPECT_FALSE(R.Client.Delete(""));
     R.Events.clear();
-    ASSERT_TRUE(R.Client.Delete("sub\\f.txt"));
+    ASSERT_TRUE(R.Client.Delete("sub/f.txt"));
     EXPECT_EQ(R.Client.FtpState(), stCommand);
     EXPECT_FALSE(R.Client.Delete("other"));
     ASSERT_EVENTUALLY(R.Has("reply 250"), 5000);
@@ -300,6 +300,24 @@ TEST(FtpControl, TheCommandStackHolds128LinesAndThe129thPushEmptiesIt)
     EXPECT_EQ(Client.SendNextCommand(), "B");
     EXPECT_EQ(Client.SendNextCommand(), "A");
     EXPECT_EQ(Client.SendNextCommand(), "");
+}
+
+TEST_F(TTransferTest, RemoteNamesGoOutAsGivenAndEveryLineSentIsToldWithThePasswordMasked)
+{
+    std::vector<std::string> Sent;
+    R.Client.OnFtpCommand = [&](TObject *, const std::string &Line) { Sent.push_back(Line); };
+    ScriptLogin(Peer).Reply("CWD a\\b", "250 k").Reply("PWD", "257 \"/a\\b\"").Reply("DELE a\\b", "250 k")
+        .Reply("RNFR a\\b", "350 k").Reply("RNTO b\\a", "250 k").Reply("TYPE I", "200 k").ExpectPasv()
+        .Reply("RETR a\\b", "150 k").AcceptData().SendData("x").CloseData().Send("226 k").Reply("TYPE I", "200 k")
+        .ExpectPasv().Reply("STOR a\\b", "150 k").AcceptData().ReceiveData().Send("226 k");
+    for (const std::function<bool()> &Start : std::vector<std::function<bool()>>{
+             [&] { return R.Client.Login(LocalAddress(Peer.Port()), "bob", "pw"); },
+             [&] { return R.Client.ChangeDir("a\\b"); }, [&] { return R.Client.Delete("a\\b"); },
+             [&] { return R.Client.Rename("a\\b", "b\\a"); },
+             [&] { return R.Client.Retrieve("a\\b", Dir.File("r"), rmReplace, 0); },
+             [&] { return R.Client.Store("a\\b", Dir.File("r"), smReplace, 0); }})
+        ASSERT_TRUE(Start() && R.WaitReady()) << R.Joined();
+    EXPECT_EQ(Sent, [&] { auto Lines = Peer.Received(); Lines.at(1) = "PASS ****"; return Lines; }());
 }
 
 #if __has_include("base/IpDebugLog.h")

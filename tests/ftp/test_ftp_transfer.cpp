@@ -19,7 +19,7 @@ TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter227)
     ASSERT_TRUE(LoginTo(R, Peer));
     R.Events.clear();
     const std::string Local = Dir.File("f.bin");
-    ASSERT_TRUE(R.Client.Retrieve("dir\\f.bin", Local, rmReplace, 0));
+    ASSERT_TRUE(R.Client.Retrieve("dir/f.bin", Local, rmReplace, 0));
     EXPECT_EQ(R.Client.FtpState(), stRetrieve);
     EXPECT_EQ(R.Client.RemoteFileName(), "dir/f.bin");
     EXPECT_FALSE(R.Client.Retrieve("x", Dir.File("x"), rmReplace, 0));
@@ -345,7 +345,7 @@ TEST_F(TTransferTest, PassiveModeCannotChangeDuringATransferAndListingsUseTypeA)
     Peer.Expect("TYPE A").Send("200 ok").ExpectPasv().Expect("NLST sub/dir").Send("150 go").AcceptData()
         .SendData("a\r\nb\r\n").CloseData().Send("226 ok");
     R.Events.clear();
-    R.Client.ListDir("sub\\dir", false);
+    R.Client.ListDir("sub/dir", false);
     // Called on an idle client, a listing takes the listing state itself.
     EXPECT_EQ(R.Client.FtpState(), stDirectory);
     ASSERT_TRUE(Peer.WaitDone());
