@@ -363,7 +363,9 @@ void TIpCustomFtpClient::DataStatus(TIpStatusKind Kind)
                    FTransferStream) {
             if (FFtpState != stDirectory)
                 RefreshBytesTransferred();
-            const std::string Missing = MissingBytes();
+            std::string Missing = MissingBytes();
+            if (Missing.empty())
+                Missing = TlsCutShort();
             if (!Missing.empty()) {
                 PostTransferFailure(IpFtpIncompleteCode, Missing);
             } else {

@@ -744,6 +744,15 @@ void TIpDataSocket::Close()
             while (Deliver()) {
             }
         }
+        // Whatever the engine still holds is all there is: a stream that
+        // ends without close_notify must show as cut, not as complete.
+        if (FTls && FTls->State() == tlsReady) {
+            FTls->InputEnded();
+            while (ReadTls(true, IpReceiveBufferSize, false) > 0) {
+                while (Deliver()) {
+                }
+            }
+        }
         if (FReceiveMode == rmStream)
             FlushPartialLine();
         ExtractLine(true);

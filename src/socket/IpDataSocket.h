@@ -91,6 +91,9 @@ public:
     size_t StartTls(std::unique_ptr<TIpTls> Tls, bool Hold = false);
     void ReleaseTls();
     TIpTls *Tls() const { return FTls.get(); }
+    // The peer ended the TCP stream without a TLS close_notify: what was
+    // received may be cut short (known once the socket has closed).
+    bool TlsTruncated() const { return FTls && FTls->Truncated(); }
     // True while a filter changes the bytes between the wire and the
     // caller (a fast path that moves bytes without looking must stay off).
     bool TransformsBytes() const { return FTls != nullptr || FTelnet; }

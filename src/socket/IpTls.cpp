@@ -194,8 +194,23 @@ size_t TIpTls::ReadPlain(void *Out, size_t Max)
         FState = tlsClosed;
         return 0;
     }
+    if (FInputEnded && (Err == SSL_ERROR_SYSCALL || (Err == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_error()) ==
+                                                                             SSL_R_UNEXPECTED_EOF_WHILE_READING))) {
+        ERR_clear_error();
+        FTruncated = true;
+        return 0;
+    }
     Fail(Err);
     return 0;
+}
+
+void TIpTls::InputEnded()
+{
+    if (FInputEnded)
+        return;
+    FInputEnded = true;
+    // An empty input now reads as the end of the stream.
+    BIO_set_mem_eof_return(FIn, 0);
 }
 
 void TIpTls::WritePlain(const void *Plain, size_t Len)
