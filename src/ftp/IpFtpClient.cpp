@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <stdexcept>
+#include <strings.h>
 
 #include "base/IpConst.h"
 #include "base/IpDebugLog.h"
@@ -170,7 +171,7 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     // The password never reaches the debug log: neither as the command line
     // nor as the bytes the control socket writes. Its data logging stays off
     // until the server's answer shows the line has gone out.
-    const bool Secret = Line.compare(0, 5, "PASS ") == 0;
+    const bool Secret = Line.size() >= 5 && ::strncasecmp(Line.c_str(), "PASS ", 5) == 0;
     if (TIpDebugLog *Log = DebugLog())
         Log->AddText(Secret ? std::string("PASS ****") : Line);
     TIpDataSocket *Socket = FindDataSocket(FControlSocket, true);

@@ -466,6 +466,7 @@ int32_t TIpDataSocket::QueueData(const void *Data, int32_t Len, TStream *Stream,
     auto Entry = std::make_unique<TIpSendEntry>();
     Entry->CloseAfter = CloseAfter;
     Entry->Internal = Internal;
+    Entry->Secret = FSendSecret;
     if (Stream) {
         Entry->Stream = Stream;
         RefillFromStream(*Entry);
@@ -531,7 +532,7 @@ bool TIpDataSocket::SendEntry(TIpSendEntry &Entry)
             FLastSendBytes = M;
     }
     FIdleCount = 0;
-    if (M > 0 && FLogOptions.Contains(loLowData))
+    if (M > 0 && FLogOptions.Contains(loLowData) && !Entry.Secret)
         LogData(IpLogSendApi, Bytes, M);
     if (M == Len) {
         Entry.Sent = Entry.Size;
@@ -823,7 +824,10 @@ int32_t TIpDataSocket::SocksReply(uint8_t *Bytes, int32_t N)
     std::memmove(Bytes, Bytes + Step.Consumed, size_t(N));
     switch (Step.Action) {
     case saSend:
+        // The user name and password request stays out of the traffic log.
+        FSendSecret = FSocksState == IpSocksAuthSent;
         QueueData(Step.Request.data(), int32_t(Step.Request.size()), nullptr, false, true, true);
+        FSendSecret = false;
         break;
     case saGranted:
         FRemoteAddr.sin_addr.s_addr = Step.Addr;

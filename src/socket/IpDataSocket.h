@@ -28,6 +28,7 @@ struct TIpSendEntry
     bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
     bool Seal = false;          // Buffer is plaintext still to be encrypted
     bool Sealed = false;        // Buffer has been encrypted (logged as plaintext before)
+    bool Secret = false;        // credentials: never in the traffic log
 };
 
 // A send stream that can tell a failed read from its end. An entry whose
@@ -242,4 +243,5 @@ protected:
     uint32_t FTlsCloseWait = 0;     // milliseconds waited for it
     TIpTlsState FTlsSeen = tlsHandshake; // the engine state last reported
     std::string FTlsWire;           // receive scratch for wire bytes
+    bool FSendSecret = false;       // the entry QueueData makes now carries credentials
 };

@@ -111,6 +111,10 @@ TIpTls::TIpTls(std::shared_ptr<TIpTlsContext> Context, const std::string &HostNa
     SSL_set_bio(FSsl, FIn, FOut);
     SSL_set_connect_state(FSsl);
     if (!FHostName.empty()) {
+        // Only the subject's alternative names count, and a wildcard stands
+        // for a whole label: OpenSSL would also take the common name of a
+        // certificate without them, and "f*" for "foo".
+        SSL_set_hostflags(FSsl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (IpTlsIsAddress(FHostName)) {
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl), FHostName.c_str());
         } else {
