@@ -324,8 +324,9 @@ void TIpCustomFtpClient::RefreshBytesTransferred()
     TIpDataSocket *Socket = FindDataSocket(FDataSocket, false);
     if (!Socket)
         return;
-    TIpSockStatRec Stats = Socket->GetStatistics();
-    FBytesTransferred = static_cast<int64_t>(FFtpState == stRetrieve ? Stats.Received() : Stats.Sent());
+    // An upload counts what reached the server, not what waits in the kernel.
+    FBytesTransferred = static_cast<int64_t>(FFtpState == stRetrieve ? Socket->GetStatistics().Received()
+                                                                     : Socket->AcknowledgedBytes());
 }
 
 void TIpCustomFtpClient::PostTransferStatus(TIpFtpStatusCode Code, const std::string &Info)

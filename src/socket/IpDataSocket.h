@@ -102,6 +102,10 @@ public:
     int32_t PutString(const std::string &Text, bool CloseAfter);
     int32_t PutStream(TStream *Stream, bool CloseAfter);
     TIpSockStatRec GetStatistics();
+    // The caller's bytes sent less what the kernel still holds unsent or
+    // unacknowledged (SIOCOUTQ): what has reached the peer. Over TLS the
+    // queue holds records, so this errs low by their framing.
+    uint64_t AcknowledgedBytes();
     // True while nothing between the wire and the caller changes the bytes:
     // no proxy negotiation pending, no filter (TransformsBytes: telnet,
     // TLS), no high-bit stripping, echo or discarding. Only then may bytes bypass the line buffer in large

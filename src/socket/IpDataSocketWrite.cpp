@@ -10,11 +10,23 @@
 #include "socket/IpSockLogs.h"
 
 #include <algorithm>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 
 // ---------------------------------------------------------------------------
 // Sending
+
+uint64_t TIpDataSocket::AcknowledgedBytes()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    int Queued = 0;
+    if (!SocketHeld() || ::ioctl(int(FHandle), SIOCOUTQ, &Queued) != 0 || Queued < 0)
+        Queued = 0;
+    const uint64_t Sent = FStats.Sent();
+    return Sent - std::min<uint64_t>(Sent, uint64_t(Queued));
+}
 
 int32_t TIpDataSocket::PutString(const std::string &Text, bool CloseAfter)
 {
