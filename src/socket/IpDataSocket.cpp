@@ -90,12 +90,14 @@ void TIpDataSocket::SetLogOptions(TIpLogOptionSet Value)
 void TIpDataSocket::SetReceiveMode(TIpReceiveMode Value)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    FlushGathered();
     FReceiveMode = Value;
 }
 
 void TIpDataSocket::SetReceiveStream(TStream *Value)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
+    FlushGathered();
     FReceiveStream = Value;
 }
 

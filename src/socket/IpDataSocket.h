@@ -177,6 +177,10 @@ protected:
     void CloseAndRelease();
     // Writes a pending line head to the receive stream (stream mode).
     void FlushPartialLine();
+    // TLS gives at most a record's plaintext per read: while a read
+    // notification is handled in stream mode, what it delivers is gathered
+    // in the large buffer and written in one piece.
+    void FlushGathered();
     void ShutdownSend();
     void AddIdleTime(uint32_t Ms);
     void ResetIdle();
@@ -248,4 +252,6 @@ protected:
     TIpTlsState FTlsSeen = tlsHandshake; // the engine state last reported
     std::string FTlsWire;           // receive scratch for wire bytes
     bool FSendSecret = false;       // the entry QueueData makes now carries credentials
+    bool FGathering = false;        // stream-mode delivery goes to the large buffer first
+    uint32_t FGathered = 0;         // bytes gathered there
 };

@@ -33,6 +33,9 @@ void TIpDataSocket::Close()
     if (!BeginClose())
         return;
     try {
+        // What this read notification gathered came before what the close drains.
+        FGathering = false;
+        FlushGathered();
         SendCloseNotify();
         ShutdownSend();
         // Deliver what the peer sent before the close: what the system

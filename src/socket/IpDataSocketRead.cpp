@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <utility>
 
 // ---------------------------------------------------------------------------
 // Receiving
@@ -46,23 +47,41 @@ void TIpDataSocket::HandleRead()
         }
         return;
     }
-    // A bounded number of reads: whatever is left keeps the read
-    // notification armed (the last recv re-armed it), so the rest comes
-    // with the next one, after the event loop had its turn.
-    const int Budget = FReceiveMode == rmStream ? IpStreamReadsPerNotification : IpReadsPerNotification;
-    for (int Reads = 0; Reads < Budget; ++Reads) {
-        if (ReadSocket(false) == 0)
-            break;
-        while (Deliver()) {
+    FGathering = FTls && FReceiveMode == rmStream && FReceiveStream;
+    try {
+        // A bounded number of reads: whatever is left keeps the read
+        // notification armed (the last recv re-armed it), so the rest comes
+        // with the next one, after the event loop had its turn.
+        const int Budget = FReceiveMode == rmStream ? IpStreamReadsPerNotification : IpReadsPerNotification;
+        for (int Reads = 0; Reads < Budget; ++Reads) {
+            if (ReadSocket(false) == 0)
+                break;
+            while (Deliver()) {
+            }
         }
-    }
-    // A TLS record may hold more plaintext than one read takes; no read
-    // notification comes for bytes that already left the kernel. The
-    // engine holds a bounded amount, so this ends.
-    while (FTls && ReadTls(false, IpReceiveBufferSize, false) > 0) {
-        while (Deliver()) {
+        // A TLS record may hold more plaintext than one read takes; no read
+        // notification comes for bytes that already left the kernel. The
+        // engine holds a bounded amount, so this ends.
+        while (FTls && ReadTls(false, IpReceiveBufferSize, false) > 0) {
+            while (Deliver()) {
+            }
         }
+    } catch (...) {
+        FGathering = false;
+        FGathered = 0;
+        throw;
     }
+    FGathering = false;
+    FlushGathered();
+}
+
+void TIpDataSocket::FlushGathered()
+{
+    if (FGathered == 0)
+        return;
+    const uint32_t N = std::exchange(FGathered, 0);
+    if (FReceiveStream)
+        FReceiveStream->WriteBuffer(FLargeBuffer.get(), int64_t(N));
 }
 
 uint32_t TIpDataSocket::ReadSocket(bool Final, uint32_t MaxBytes)
@@ -213,7 +232,17 @@ bool TIpDataSocket::Deliver()
         if (!FReceiveStream)
             throw EIpProgrammerError();
         FlushPartialLine();
-        FReceiveStream->WriteBuffer(FBuffer + FReadPos, int64_t(FWritePos - FReadPos));
+        if (const uint32_t N = FWritePos - FReadPos; FGathering && FPartialLine.empty()) {
+            if (!FLargeBuffer)
+                FLargeBuffer = std::make_unique_for_overwrite<uint8_t[]>(IpStreamReceivePiece);
+            if (FGathered + N > IpStreamReceivePiece)
+                FlushGathered();
+            std::memcpy(FLargeBuffer.get() + FGathered, FBuffer + FReadPos, N);
+            FGathered += N;
+        } else {
+            FlushGathered();
+            FReceiveStream->WriteBuffer(FBuffer + FReadPos, int64_t(N));
+        }
         FReadPos = FWritePos;
         break;
     case rmAny:
