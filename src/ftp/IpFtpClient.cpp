@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <stdexcept>
+#include <strings.h>
 
 #include "base/IpConst.h"
 #include "base/IpDebugLog.h"

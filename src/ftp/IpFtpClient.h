@@ -284,6 +284,10 @@ private:
     void MaybeCompleteTransfer();
     // What the closed data connection still lacks; empty when nothing.
     std::string MissingBytes();
+    // A download or listing whose TLS stream ended without close_notify
+    // (IpFtpTls.cpp); empty when it ended properly or every announced
+    // byte of a binary download arrived.
+    std::string TlsCutShort();
     // A listing, download or upload is under way (its stream exists).
     bool TransferRunning() const;
     // Ends the running transfer on the client's side: ABOR while the server

@@ -175,3 +175,21 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
     }
     return false;
 }
+
+std::string TIpCustomFtpClient::TlsCutShort()
+{
+    TIpDataSocket *Socket = FindDataSocket(FDataSocket, false);
+    if ((FFtpState != stRetrieve && FFtpState != stDirectory) || !Socket || !Socket->TlsTruncated())
+        return std::string();
+    // Anyone on the path can end the TCP stream; only close_notify says the
+    // server meant the end. A binary download whose announced size arrived
+    // to the byte has lost nothing, whatever the server's TLS closing is.
+    if (FFtpState == stRetrieve && FTransferBinary && FExpectedSize >= 0 &&
+        (FBytesTransferred == FExpectedSize || FRestartOffset + FBytesTransferred == FExpectedSize)) {
+        WriteEventLog(Format("Warning: the TLS stream ended without close_notify; all %lld announced bytes arrived",
+                             static_cast<long long>(FExpectedSize)));
+        return std::string();
+    }
+    return std::string(FFtpState == stDirectory ? "Listing" : "Download") +
+           " incomplete: the TLS stream ended without close_notify";
+}

@@ -326,8 +326,9 @@ void TIpCustomFtpClient::RefreshBytesTransferred()
     TIpDataSocket *Socket = FindDataSocket(FDataSocket, false);
     if (!Socket)
         return;
-    TIpSockStatRec Stats = Socket->GetStatistics();
-    FBytesTransferred = static_cast<int64_t>(FFtpState == stRetrieve ? Stats.Received() : Stats.Sent());
+    // An upload counts what reached the server, not what waits in the kernel.
+    FBytesTransferred = static_cast<int64_t>(FFtpState == stRetrieve ? Socket->GetStatistics().Received()
+                                                                     : Socket->AcknowledgedBytes());
 }
 
 void TIpCustomFtpClient::PostTransferStatus(TIpFtpStatusCode Code, const std::string &Info)
@@ -365,7 +366,9 @@ void TIpCustomFtpClient::DataStatus(TIpStatusKind Kind)
                    FTransferStream) {
             if (FFtpState != stDirectory)
                 RefreshBytesTransferred();
-            const std::string Missing = MissingBytes();
+            std::string Missing = MissingBytes();
+            if (Missing.empty())
+                Missing = TlsCutShort();
             if (!Missing.empty()) {
                 PostTransferFailure(IpFtpIncompleteCode, Missing);
             } else {

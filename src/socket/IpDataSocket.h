@@ -28,6 +28,7 @@ struct TIpSendEntry
     bool Internal = false;      // protocol traffic: no payload count, no "write" log entry
     bool Seal = false;          // Buffer is plaintext still to be encrypted
     bool Sealed = false;        // Buffer has been encrypted (logged as plaintext before)
+    bool Secret = false;        // credentials: never in the traffic log
 };
 
 // A send stream that can tell a failed read from its end. An entry whose
@@ -91,6 +92,9 @@ public:
     size_t StartTls(std::unique_ptr<TIpTls> Tls, bool Hold = false);
     void ReleaseTls();
     TIpTls *Tls() const { return FTls.get(); }
+    // The peer ended the TCP stream without a TLS close_notify: what was
+    // received may be cut short (known once the socket has closed).
+    bool TlsTruncated() const { return FTls && FTls->Truncated(); }
     // True while a filter changes the bytes between the wire and the
     // caller (a fast path that moves bytes without looking must stay off).
     bool TransformsBytes() const { return FTls != nullptr || FTelnet; }
@@ -98,6 +102,10 @@ public:
     int32_t PutString(const std::string &Text, bool CloseAfter);
     int32_t PutStream(TStream *Stream, bool CloseAfter);
     TIpSockStatRec GetStatistics();
+    // The caller's bytes sent less what the kernel still holds unsent or
+    // unacknowledged (SIOCOUTQ): what has reached the peer. Over TLS the
+    // queue holds records, so this errs low by their framing.
+    uint64_t AcknowledgedBytes();
     // True while nothing between the wire and the caller changes the bytes:
     // no proxy negotiation pending, no filter (TransformsBytes: telnet,
     // TLS), no high-bit stripping, echo or discarding. Only then may bytes bypass the line buffer in large
@@ -169,6 +177,10 @@ protected:
     void CloseAndRelease();
     // Writes a pending line head to the receive stream (stream mode).
     void FlushPartialLine();
+    // TLS gives at most a record's plaintext per read: while a read
+    // notification is handled in stream mode, what it delivers is gathered
+    // in the large buffer and written in one piece.
+    void FlushGathered();
     void ShutdownSend();
     void AddIdleTime(uint32_t Ms);
     void ResetIdle();
@@ -239,4 +251,7 @@ protected:
     uint32_t FTlsCloseWait = 0;     // milliseconds waited for it
     TIpTlsState FTlsSeen = tlsHandshake; // the engine state last reported
     std::string FTlsWire;           // receive scratch for wire bytes
+    bool FSendSecret = false;       // the entry QueueData makes now carries credentials
+    bool FGathering = false;        // stream-mode delivery goes to the large buffer first
+    uint32_t FGathered = 0;         // bytes gathered there
 };

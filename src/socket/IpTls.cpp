@@ -111,6 +111,10 @@ TIpTls::TIpTls(std::shared_ptr<TIpTlsContext> Context, const std::string &HostNa
     SSL_set_bio(FSsl, FIn, FOut);
     SSL_set_connect_state(FSsl);
     if (!FHostName.empty()) {
+        // Only the subject's alternative names count, and a wildcard stands
+        // for a whole label: OpenSSL would also take the common name of a
+        // certificate without them, and "f*" for "foo".
+        SSL_set_hostflags(FSsl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (IpTlsIsAddress(FHostName)) {
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(FSsl), FHostName.c_str());
         } else {
@@ -194,8 +198,23 @@ size_t TIpTls::ReadPlain(void *Out, size_t Max)
         FState = tlsClosed;
         return 0;
     }
+    if (FInputEnded && (Err == SSL_ERROR_SYSCALL || (Err == SSL_ERROR_SSL && ERR_GET_REASON(ERR_peek_error()) ==
+                                                                             SSL_R_UNEXPECTED_EOF_WHILE_READING))) {
+        ERR_clear_error();
+        FTruncated = true;
+        return 0;
+    }
     Fail(Err);
     return 0;
+}
+
+void TIpTls::InputEnded()
+{
+    if (FInputEnded)
+        return;
+    FInputEnded = true;
+    // An empty input now reads as the end of the stream.
+    BIO_set_mem_eof_return(FIn, 0);
 }
 
 void TIpTls::WritePlain(const void *Plain, size_t Len)

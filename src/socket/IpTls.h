@@ -96,6 +96,13 @@ public:
     // Encrypts all of Plain into records (ready state only) and appends
     // them to the output.
     void WritePlain(const void *Plain, size_t Len);
+    // The connection's input has ended (TCP end of stream): what the engine
+    // holds is all there is, so an end without the peer's close_notify is
+    // an error of the stream, not a wait for more (see Truncated).
+    void InputEnded();
+    // The input ended without close_notify, inside or between records:
+    // whatever was read may be only part of what the peer meant to send.
+    bool Truncated() const { return FTruncated; }
     // Queues the close_notify alert (once).
     void Shutdown();
     // Wire bytes the engine wants to send; moved out.
@@ -124,6 +131,8 @@ private:
     TIpTlsState FState = tlsHandshake;
     std::string FError;
     bool FShutdownSent = false;
+    bool FInputEnded = false;
+    bool FTruncated = false;
 };
 
 // True when Text is a dotted IPv4 address (then no SNI is sent and the

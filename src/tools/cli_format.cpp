@@ -63,6 +63,19 @@ void AppendHex(std::string &Out, unsigned char U)
     Out += Hex[U & 15];
 }
 
+// Characters that reorder or hide text without showing themselves: the
+// bidi embeddings, overrides and isolates ("bidi\u202Etxt.exe" reads as
+// "bidiexe.txt"), the zero-width characters and marks, the byte order mark.
+bool Invisible(std::string_view S, size_t I, size_t Len)
+{
+    if (Len != 3)
+        return false;
+    const unsigned char A = static_cast<unsigned char>(S[I]), B = static_cast<unsigned char>(S[I + 1]),
+                        C = static_cast<unsigned char>(S[I + 2]);
+    return (A == 0xE2 && B == 0x80 && ((C >= 0x8B && C <= 0x8F) || (C >= 0xAA && C <= 0xAE))) ||
+           (A == 0xE2 && B == 0x81 && C >= 0xA6 && C <= 0xA9) || (A == 0xEF && B == 0xBB && C == 0xBF);
+}
+
 } // namespace
 
 std::string EscapeText(std::string_view S)
@@ -83,10 +96,10 @@ std::string EscapeText(std::string_view S)
                     AppendHex(Out, U);
                 else
                     Out += C;
-            } else if (C1) {
-                AppendHex(Out, U);
-                AppendHex(Out, static_cast<unsigned char>(S[I + 1]));
-                I += 1;
+            } else if (C1 || Invisible(S, I, Len)) {
+                for (size_t K = 0; K < Len; ++K)
+                    AppendHex(Out, static_cast<unsigned char>(S[I + K]));
+                I += Len - 1;
             } else {
                 Out.append(S.substr(I, Len));
                 I += Len - 1;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,7 +44,7 @@ public:
             std::string Text(static_cast<const char *>(Data), static_cast<size_t>(Len));
             while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r'))
                 Text.pop_back();
-            if (Text.compare(0, 5, "PASS ") == 0)
+            if (Text.size() >= 5 && ::strncasecmp(Text.c_str(), "PASS ", 5) == 0)
                 Text = "PASS ****";
             FClient->OnCommandSent(Text);
         }
@@ -449,12 +450,14 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
 {
     switch (Code) {
     case fscLogin:
-        if (FOptions.Verbose && FPhase == phLogin) {
+        if (FPhase == phLogin && FOptions.Tls != ctNone && !FClient.TlsActive()) {
+            // Asked for, not had: said even without -v.
+            Trace("Warning: --ssl: the server refused AUTH TLS; this session, the password included, is not "
+                  "encrypted");
+        } else if (FOptions.Verbose && FPhase == phLogin) {
             TIpDataSocket *Control = FClient.FindDataSocket(FClient.ControlSocket(), false);
             if (Control && Control->Tls() && FClient.TlsActive())
                 Trace("* TLS " + Control->Tls()->Version() + ", " + Control->Tls()->Cipher());
-            else if (FOptions.Tls != ctNone)
-                Trace("* Without TLS: the server does not offer it");
         }
         if (FPhase == phLogin)
             Later([this] { AfterLogin(); });

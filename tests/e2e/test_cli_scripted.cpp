@@ -86,6 +86,43 @@ TEST_F(CliBinary, ControlCharactersOfBothRangesAreEscaped)
     }
 }
 
+// Bidi controls and invisible characters are escaped like C1 ones: a name
+// must not show as another ("bidi\u202Etxt.exe" as "bidiexe.txt").
+TEST_F(CliBinary, NamesThatReorderOrHideTextAreEscaped)
+{
+    TScriptedFtpServer Srv;
+    Srv.Login("bob", "pw").Reply("TYPE A", "200 ok").ExpectPasv().Expect("NLST").Send("150 names").AcceptData()
+        .SendData("bidi\xe2\x80\xaetxt.exe\r\nzero\xe2\x80\x8bwidth\xef\xbb\xbf\r\niso\xe2\x81\xa6late\r\n")
+        .CloseData().Send("226 done").Expect("QUIT").Send("221 Bye");
+    TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "nlst"});
+    EXPECT_EQ(R.Status, 0) << Describe(R);
+    EXPECT_EQ(R.Out, "bidi\\xe2\\x80\\xaetxt.exe\nzero\\xe2\\x80\\x8bwidth\\xef\\xbb\\xbf\niso\\xe2\\x81\\xa6late\n")
+        << Describe(R);
+}
+
+// "--ssl" that goes on in the clear says so even without -v; a password
+// sent with quote is masked in the trace whatever its case.
+TEST_F(CliBinary, ClearTextAfterARefusedAuthTlsIsSaidAndQuotedPasswordsAreMasked)
+{
+    for (bool Ssl : {true, false}) {
+        TScriptedFtpServer Srv;
+        Srv.Send("220 ready");
+        if (Ssl)
+            Srv.Expect("AUTH TLS").Send("500 no TLS here");
+        Srv.Reply("USER bob", "331 pw").Reply("PASS pw", "230 in").Reply("pass sekrit", "230 again")
+            .Expect("QUIT").Send("221 Bye");
+        TCliRun R = RunCli({Ssl ? "--ssl" : "-v", "-u", "bob:pw", Target(Srv.Port()), "quote", "pass sekrit"});
+        EXPECT_EQ(R.Status, 0) << Describe(R);
+        if (Ssl) {
+            EXPECT_EQ(R.Err, "Warning: --ssl: the server refused AUTH TLS; this session, the password included, is "
+                             "not encrypted\n");
+        } else {
+            EXPECT_NE(R.Err.find("> PASS ****\n"), std::string::npos) << Describe(R);
+        }
+        EXPECT_EQ(R.Err.find("sekrit"), std::string::npos) << Describe(R);
+    }
+}
+
 // A quote reply above the print limit: the lines that fit, the closing
 // line, a note on standard error and a failure status.
 TEST_F(CliBinary, QuoteReplyCutAtTheLimitSaysSo)

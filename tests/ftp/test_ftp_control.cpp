@@ -325,19 +325,25 @@ TEST(FtpControl, PasswordNeverReachesTheDebugLog)
 {
     TTempDir Dir;
     TScriptedPeer Peer;
-    ScriptLogin(Peer, "bob", "s3cret-word");
+    ScriptLogin(Peer, "bob", "s3cret-word").Expect("pass other-word").Send("230 ok");
     {
         TRecordedClient R;
         if (!R.Client.DebugLog())
             GTEST_SKIP() << "the socket control has no debug log yet";
         R.Client.DebugLog()->SetFileName(Dir.File("ftplog.txt"));
         R.Client.DebugLog()->SetEnabled(true);
+        R.Client.DataInits()->SetLogOptions(TIpLogOptionSet{loHighData, loLowData});
         ASSERT_TRUE(LoginTo(R, Peer, "bob", "s3cret-word"));
+        // A password sent as a command, in any case.
+        ASSERT_TRUE(R.Client.SendFtpCommand("pass other-word"));
+        ASSERT_TRUE(Peer.WaitDone());
+        ASSERT_TRUE(R.WaitReady());
     } // the log is written when the client goes
     const std::string Log = ReadFile(Dir.File("ftplog.txt"));
     EXPECT_NE(Log.find("USER bob"), std::string::npos) << Log;
     EXPECT_NE(Log.find("PASS ****"), std::string::npos) << Log;
     EXPECT_EQ(Log.find("s3cret-word"), std::string::npos) << Log;
+    EXPECT_EQ(Log.find("other-word"), std::string::npos) << Log;
 }
 #endif
 

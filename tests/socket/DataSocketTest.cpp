@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -320,6 +321,21 @@ TEST(DataSocketSend, AQueueThatHitsWouldBlockResumesAtTheExactByteForASlowReader
     EXPECT_EQ(C.Client.SendCompletes[0], std::make_tuple(Id1, 1));
     EXPECT_EQ(C.Client.SendCompletes[1], std::make_tuple(Id2, 0));
     EXPECT_EQ(C.Socket()->GetStatistics().Sent(), uint64_t(Got.size()));
+}
+
+TEST(DataSocketSend, OnlyWhatThePeerAcknowledgedCountsAsArrived)
+{
+    TConnected C;
+    CONNECTED(C);
+    // The peer reads nothing: its receive queue holds all that arrived.
+    TStringStream Source(PatternBytes(16 * 1024 * 1024, 5));
+    C.Client.PutStream(C.Handle, &Source, false);
+    RunFor(300);
+    int Arrived = 0;
+    ASSERT_EQ(::ioctl(C.Peer.Fd(), FIONREAD, &Arrived), 0);
+    EXPECT_GT(C.Socket()->GetStatistics().Sent(), uint64_t(Arrived)) << "nothing held in the kernel";
+    EXPECT_LE(C.Socket()->AcknowledgedBytes(), uint64_t(Arrived));
+    EXPECT_GT(C.Socket()->AcknowledgedBytes(), 0u);
 }
 
 TEST(DataSocketSend, CloseAfterSendsEverythingThenClosesAndReleasesTheSocket)

@@ -528,10 +528,11 @@ TEST(SocketStreamUpload, EverySizeArrivesIntactWithTheSameEvents)
         ASSERT_TRUE(Done);
         RunFor(120);  // ticks after the close report nothing more
         EXPECT_TRUE(Got == Data) << Got.size() << " bytes received";
-        if (Id == 0)
+        if (Id == 0) {
             EXPECT_TRUE(C.Client.SendCompletes.empty());
-        else
+        } else {
             EXPECT_EQ(C.Client.SendCompletes, (std::vector<std::tuple<int32_t, int32_t>>{{Id, 0}}));
+        }
         // Everything after the connect: progress only straight after a tick,
         // the close once and last, a completion before it.
         std::vector<std::string> Seen;

@@ -3,9 +3,11 @@
 // address, refusals, and what happens to bytes around the replies.
 #include "SocketTestKit.h"
 
+#include "base/IpDebugLog.h"
 #include "socket/IpSocks.h"
 #include "socket/IpTls.h"
 #include "support/ScriptedSocksPeer.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -121,8 +123,12 @@ TEST(SocksSocket, Version5WithoutAuthenticationDeliversBytesAfterTheReplyAfterTh
 
 TEST(SocksSocket, Version5UserPasswordSuccessAndWrongPassword)
 {
+    TTempDir Dir;
     {
         TProxied P(svSocks5, "alice", "s3cret");
+        P.Client.DataInits()->SetLogOptions(TIpLogOptionSet{loLowData});
+        P.Client.DebugLog()->SetFileName(Dir.File("log.txt"));
+        P.Client.DebugLog()->SetEnabled(true);
         P.Proxy.ExpectBytes(Hex("05 02 00 02"))
             .SendBytes(Hex("05 02"))
             .ExpectBytes(Hex("01 05") + "alice" + Hex("06") + "s3cret")
@@ -134,6 +140,10 @@ TEST(SocksSocket, Version5UserPasswordSuccessAndWrongPassword)
         EXPECT_TRUE(P.Proxy.WaitDone(5000));
         EXPECT_TRUE(P.Client.Errors.empty());
     }
+    // The credentials' request stays out of the traffic entries of the log.
+    const std::string Log = ReadFile(Dir.File("log.txt"));
+    EXPECT_NE(Log.find("Send API: 4 bytes"), std::string::npos) << Log;
+    EXPECT_EQ(Log.find("s3cret"), std::string::npos) << Log;
     {
         TProxied P(svSocks5, "alice", "wrong");
         P.Proxy.ExpectBytes(Hex("05 02 00 02"))

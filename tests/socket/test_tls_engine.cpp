@@ -230,6 +230,9 @@ TEST_P(TlsVerifyTest, NamesTheReasonOfARefusedCertificate)
     TIpTls Client(Context, P.Host, nullptr);
     Client.Start();
     Server.Pump(Client);
+    // The server learns the name asked for (SNI), never an address.
+    const char *Sni = SSL_get_servername(Server.Ssl(), TLSEXT_NAMETYPE_host_name);
+    EXPECT_EQ(std::string(Sni ? Sni : ""), IpTlsIsAddress(P.Host) ? "" : P.Host);
     if (!*P.Error) {
         EXPECT_EQ(Client.State(), tlsReady) << Client.ErrorText();
         return;
@@ -251,6 +254,10 @@ INSTANTIATE_TEST_SUITE_P(
         TVerifyCase{"other_name", &TTestCerts::WrongNamePem, &TTestCerts::CaFile, "localhost", true,
                     "certificate verify failed: host name mismatch"},
         TVerifyCase{"name_not_in_certificate", &TTestCerts::ServerPem, &TTestCerts::CaFile, "ftp.example.org", true,
+                    "certificate verify failed: host name mismatch"},
+        TVerifyCase{"subject_name_without_alt_names", &TTestCerts::CnOnlyPem, &TTestCerts::CaFile, "localhost", true,
+                    "certificate verify failed: host name mismatch"},
+        TVerifyCase{"partial_wildcard", &TTestCerts::PartialWildcardPem, &TTestCerts::CaFile, "foo.test.lan", true,
                     "certificate verify failed: host name mismatch"},
         TVerifyCase{"other_address", &TTestCerts::ServerPem, &TTestCerts::CaFile, "127.0.0.2", true,
                     "certificate verify failed: IP address mismatch"},

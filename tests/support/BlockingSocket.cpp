@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cctype>
@@ -35,6 +38,8 @@ TBlockingSocket &TBlockingSocket::operator=(TBlockingSocket &&other) noexcept
     if (this != &other) {
         Close();
         FFd = other.FFd;
+        FSsl = other.FSsl;
+        other.FSsl = nullptr;
         FAbortFd = other.FAbortFd;
         FEof = other.FEof;
         FBuf = std::move(other.FBuf);
@@ -126,6 +131,21 @@ bool TBlockingSocket::Fill(int64_t deadlineMs)
     }
     for (;;) {
         char buf[65536];
+        if (FSsl) {
+            ERR_clear_error();
+            const int n = SSL_read(FSsl, buf, sizeof buf);
+            if (n > 0) {
+                FBuf.append(buf, static_cast<size_t>(n));
+                if (OnReceive)
+                    OnReceive(std::string_view(buf, static_cast<size_t>(n)));
+                return true;
+            }
+            const int step = TlsStep(n, deadlineMs);
+            if (step == 0)
+                continue;
+            FEof = step == -2; // close_notify, a reset, or a TCP end without close_notify
+            return false;
+        }
         ssize_t n = ::recv(FFd, buf, sizeof buf, MSG_DONTWAIT);
         if (n > 0) {
             FBuf.append(buf, static_cast<size_t>(n));
@@ -162,6 +182,14 @@ bool TBlockingSocket::SendAll(std::string_view bytes, int timeoutMs)
         return false;
     }
     int64_t deadline = NowMs() + timeoutMs;
+    while (!bytes.empty() && FSsl) {
+        ERR_clear_error();
+        const int n = SSL_write(FSsl, bytes.data(), static_cast<int>(bytes.size()));
+        if (n > 0)
+            bytes.remove_prefix(static_cast<size_t>(n));
+        else if (TlsStep(n, deadline) < 0)
+            return false;
+    }
     while (!bytes.empty()) {
         ssize_t n = ::send(FFd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -245,8 +273,54 @@ std::string TBlockingSocket::TakePending()
     return out;
 }
 
+int TBlockingSocket::TlsStep(int rc, int64_t deadlineMs)
+{
+    const int e = SSL_get_error(FSsl, rc);
+    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE)
+        return Wait(e == SSL_ERROR_WANT_WRITE, deadlineMs) ? 0 : -1;
+    // The stream has ended or failed.
+    const unsigned long code = ERR_peek_error();
+    FError = e == SSL_ERROR_ZERO_RETURN ? "closed by peer (close_notify)"
+             : code ? std::string("TLS: ") + ERR_reason_error_string(code)
+                    : std::string("recv: ") + std::strerror(errno);
+    return -2;
+}
+
+bool TBlockingSocket::StartTlsServer(const std::string &pem, int timeoutMs)
+{
+    SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+    const unsigned char id[] = "scripted";
+    SSL_CTX_set_session_id_context(ctx, id, sizeof id - 1);
+    if (SSL_CTX_use_certificate_chain_file(ctx, pem.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, pem.c_str(), SSL_FILETYPE_PEM) != 1) {
+        SSL_CTX_free(ctx);
+        FError = "cannot load " + pem;
+        return false;
+    }
+    FSsl = SSL_new(ctx);
+    SSL_CTX_free(ctx); // the connection keeps its own reference
+    ::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) | O_NONBLOCK);
+    SSL_set_fd(FSsl, FFd);
+    const int64_t deadline = NowMs() + timeoutMs;
+    for (;;) {
+        ERR_clear_error();
+        const int rc = SSL_accept(FSsl);
+        if (rc == 1)
+            return true;
+        if (TlsStep(rc, deadline) < 0)
+            return false;
+    }
+}
+
+bool TBlockingSocket::SendCloseNotify()
+{
+    return FSsl && SSL_shutdown(FSsl) >= 0;
+}
+
 void TBlockingSocket::Close()
 {
+    SSL_free(FSsl);
+    FSsl = nullptr;
     if (FFd >= 0)
         ::close(FFd);
     FFd = -1;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+typedef struct ssl_st SSL;
+
 // A plain blocking TCP socket for test peers and smoke tests. Every wait has
 // a time-out, so a misbehaving peer makes a test fail instead of hang.
 // Only loopback addresses are accepted by Connect().
@@ -53,6 +55,11 @@ public:
     const std::string &LastError() const { return FError; }
     bool PeerClosed() const { return FEof; }
 
+    // TLS from here on, as the server with the key and certificate in pem
+    // (the handshake runs now). Close then ends it without close_notify.
+    bool StartTlsServer(const std::string &pem, int timeoutMs = 5000);
+    bool SendCloseNotify();
+
     void Close();
     // Closes with an RST instead of a FIN.
     void Reset();
@@ -67,7 +74,11 @@ private:
     // Appends one recv() worth to FBuf; false on close/error/time-out.
     bool Fill(int64_t deadlineMs);
 
+    // One TLS step: >0 done, 0 retry after waiting, <0 failed (FError set).
+    int TlsStep(int rc, int64_t deadlineMs);
+
     int FFd = -1;
+    SSL *FSsl = nullptr;
     int FAbortFd = -1;
     bool FEof = false;
     std::string FBuf;

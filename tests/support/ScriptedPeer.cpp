@@ -618,6 +618,20 @@ TScriptedPeer &TScriptedPeer::ReceiveData()
     });
 }
 
+TScriptedPeer &TScriptedPeer::StartTls(const std::string &pem)
+{
+    return Add("TLS on the control connection", [pem](TScriptedPeer &s, int t) {
+        return s.NeedControl(t) && (s.FCtrl.StartTlsServer(pem, t) || s.Fail("TLS: " + s.FCtrl.LastError()));
+    });
+}
+
+TScriptedPeer &TScriptedPeer::StartDataTls(const std::string &pem)
+{
+    return Add("TLS on the data connection", [pem](TScriptedPeer &s, int t) {
+        return s.FData.StartTlsServer(pem, t) || s.Fail("data TLS: " + s.FData.LastError());
+    });
+}
+
 TScriptedPeer &TScriptedPeer::ReceiveDataUntilReset()
 {
     return Add("receive data until reset", [](TScriptedPeer &s, int t) {

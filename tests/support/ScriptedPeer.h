@@ -88,6 +88,11 @@ public:
     TScriptedPeer &ReceiveData();    // everything until the client closes the data connection
     TScriptedPeer &ReceiveDataBytes(size_t count); // exactly count data bytes (recorded like ReceiveData)
     TScriptedPeer &ReceiveDataUntilReset(); // like ReceiveData, but the client must end it with a reset
+    // TLS as the server (key and certificate in pem) on the control
+    // connection (after sending "234") or the data connection; CloseData
+    // then ends the data connection without close_notify.
+    TScriptedPeer &StartTls(const std::string &pem);
+    TScriptedPeer &StartDataTls(const std::string &pem);
     TScriptedPeer &ShutdownData();   // FIN only: the connection stays open and is not read any more
     TScriptedPeer &CloseData();      // FIN
     TScriptedPeer &ResetData();      // RST

@@ -36,10 +36,11 @@ TTestCerts Make()
                        "/" + Name + ".key -out " + D + "/" + Name + ".pem -addext basicConstraints=critical,CA:TRUE",
                    C.Error);
     };
-    auto Sign = [&](const std::string &Name, const std::string &San, const std::string &Dates) {
+    auto Sign = [&](const std::string &Name, const std::string &San, const std::string &Dates,
+                    const std::string &Cn = std::string()) {
         const std::string Csr = D + "/" + Name + ".csr", Crt = D + "/" + Name + ".crt";
-        return Run(O + "req -new -key " + D + "/server.key -subj /CN=" + Name + " -addext subjectAltName=" + San +
-                       " -out " + Csr,
+        return Run(O + "req -new -key " + D + "/server.key -subj /CN=" + (Cn.empty() ? Name : Cn) +
+                       (San.empty() ? "" : " -addext subjectAltName=" + San) + " -out " + Csr,
                    C.Error) &&
                Run(O + "ca -batch -notext -config " + Conf + " -cert " + D + "/ca.pem -keyfile " + D + "/ca.key -in " +
                        Csr + " -out " + Crt + " " + Dates,
@@ -50,7 +51,8 @@ TTestCerts Make()
                     Run(O + "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + D + "/server.key", C.Error) &&
                     Sign("localhost", "DNS:localhost,IP:127.0.0.1", "-days 365") &&
                     Sign("expired", "DNS:localhost,IP:127.0.0.1", "-startdate 20200101000000Z -enddate 20210101000000Z") &&
-                    Sign("wrongname", "DNS:other.invalid", "-days 365");
+                    Sign("wrongname", "DNS:other.invalid", "-days 365") &&
+                    Sign("cnonly", "", "-days 365", "localhost") && Sign("partial", "DNS:f*.test.lan", "-days 365");
     if (!Ok)
         return C;
     C.CaFile = D + "/ca.pem";
@@ -58,6 +60,8 @@ TTestCerts Make()
     C.ServerPem = D + "/localhost.full.pem";
     C.ExpiredPem = D + "/expired.full.pem";
     C.WrongNamePem = D + "/wrongname.full.pem";
+    C.CnOnlyPem = D + "/cnonly.full.pem";
+    C.PartialWildcardPem = D + "/partial.full.pem";
     return C;
 }
 

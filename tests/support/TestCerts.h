@@ -14,6 +14,8 @@ struct TTestCerts
     std::string ServerPem;    // localhost + 127.0.0.1, valid
     std::string ExpiredPem;   // localhost + 127.0.0.1, expired in 2021
     std::string WrongNamePem; // only "other.invalid"
+    std::string CnOnlyPem;    // CN=localhost and no subjectAltName
+    std::string PartialWildcardPem; // only "f*.test.lan"
     std::string Error;        // why making them failed (then the paths are empty)
 
     // Made on first use; lives until the process ends.
