@@ -444,7 +444,9 @@ void TIpCustomFtpClient::FailTransfer(int Code, const std::string &Text)
 {
     if (FFtpState != stRetrieve && FFtpState != stStore && FFtpState != stDirectory)
         return;
-    AbortRunning(true);
+    // A data connection the server has already ended leaves it nothing to
+    // abort: only the transfer's own final reply is still owed.
+    AbortRunning(!FDataClosed && FDataSocket != INVALID_SOCKET);
     TIpCustomMultiClient::DoError(INVALID_SOCKET, Code, Text);
 }
 

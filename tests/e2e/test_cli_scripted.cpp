@@ -91,7 +91,7 @@ TEST_F(CliBinary, ControlCharactersOfBothRangesAreEscaped)
 TEST_F(CliBinary, NamesThatReorderOrHideTextAreEscaped)
 {
     TScriptedFtpServer Srv;
-    Srv.Login("bob", "pw").Reply("TYPE A", "200 ok").ExpectPasv().Expect("NLST").Send("150 names").AcceptData()
+    Srv.Login("bob", "pw").NoFeatures().Reply("TYPE A", "200 ok").ExpectPasv().Expect("NLST").Send("150 names").AcceptData()
         .SendData("bidi\xe2\x80\xaetxt.exe\r\nzero\xe2\x80\x8bwidth\xef\xbb\xbf\r\niso\xe2\x81\xa6late\r\n")
         .CloseData().Send("226 done").Expect("QUIT").Send("221 Bye");
     TCliRun R = RunCli({"-u", "bob:pw", Target(Srv.Port()), "nlst"});
@@ -109,7 +109,7 @@ TEST_F(CliBinary, ClearTextAfterARefusedAuthTlsIsSaidAndQuotedPasswordsAreMasked
         Srv.Send("220 ready");
         if (Ssl)
             Srv.Expect("AUTH TLS").Send("500 no TLS here");
-        Srv.Reply("USER bob", "331 pw").Reply("PASS pw", "230 in").Reply("pass sekrit", "230 again")
+        Srv.Reply("USER bob", "331 pw").Reply("PASS pw", "230 in").Reply("FEAT", "211 No features").Reply("pass sekrit", "230 again")
             .Expect("QUIT").Send("221 Bye");
         TCliRun R = RunCli({Ssl ? "--ssl" : "-v", "-u", "bob:pw", Target(Srv.Port()), "quote", "pass sekrit"});
         EXPECT_EQ(R.Status, 0) << Describe(R);

@@ -50,7 +50,7 @@ TEST_F(FtpTlsData, AStreamEndingWithoutCloseNotifyIsIncompleteUnlessEveryAnnounc
         {"listing", ftAscii, true, "150 here", 3900, "Listing incomplete: the TLS stream ended without close_notify"},
         {"binary, every announced byte", ftBinary, false, "150 go (30000 bytes)", 30000, ""}};
     const std::string Local = Dir.File("keep.bin");
-    ScriptTlsLogin(Peer);
+    ScriptTlsLogin(Peer).NoFeatures();
     ASSERT_TRUE(LoginTo(R, Peer));
     ASSERT_TRUE(R.Client.TlsActive());
     for (const TCase &C : Cases) {
@@ -63,10 +63,8 @@ TEST_F(FtpTlsData, AStreamEndingWithoutCloseNotifyIsIncompleteUnlessEveryAnnounc
         Peer.Expect(C.Type == ftBinary ? "TYPE I" : "TYPE A").Send("200 ok").ExpectPasv()
             .Expect(C.Listing ? "LIST" : "RETR f").Send(C.Announce).AcceptData()
             .StartDataTls(TTestCerts::Get().ServerPem).SendData(Data).CloseData();
-        if (*C.Error)
-            Peer.Expect("ABOR").Send("226 Transfer complete").Send("225 No transfer to abort");
-        else
-            Peer.Send("226 Transfer complete");
+        // The server has ended the data connection: nothing is left to abort.
+        Peer.Send("226 Transfer complete");
         if (C.Listing)
             R.Client.ListDir("", true);
         else
