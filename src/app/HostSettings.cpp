@@ -177,41 +177,29 @@ THostSettings ReadHostSettings(const std::string &Path, std::string *Problem)
     return Result;
 }
 
-void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
-{
-    const EHostSettingsError Failure("Unable to write to " + Path);
+namespace {
 
-    CSimpleIniA Ini;
+// Whatever else the file holds is kept, but only a file that parses: an
+// unreadable one is replaced by our keys. Something that is no settings
+// file at all is left alone.
+void LoadForUpdate(const std::string &Path, CSimpleIniA &Ini, const EHostSettingsError &Failure)
+{
     Ini.SetSpaces(false); // "key=value", as the format has always been
-    std::string Existing, Problem;
-    // Whatever else the file holds is kept, but only a file that parses:
-    // an unreadable one is replaced by the keys. Something that is no
-    // settings file at all is left alone.
-    const TLoad Loaded = LoadWhole(Path, Existing, MaxReadSize, &Problem);
+    std::string Existing;
+    const TLoad Loaded = LoadWhole(Path, Existing, MaxReadSize, nullptr);
     if (Loaded == ldRefused)
         throw Failure;
     if (Loaded == ldOk && Ini.LoadData(Existing.data(), Existing.size()) < 0)
         Ini.Reset();
-    // Removed first, so that they come back in their order after the
-    // section's other keys.
-    for (const char *Key : Keys)
-        Ini.Delete(Section, Key);
-    const std::string Passive = Settings.Passive ? "1" : "0";
-    const std::string *Fields[] = {&Settings.Host, &Settings.Username, &Settings.Password,
-                                   &Settings.Default, &Passive};
-    for (int I = 0; I < KeyCount; ++I)
-        if (Ini.SetValue(Section, Keys[I], QuoteValue(OneLine(*Fields[I])).c_str()) < 0)
-            throw Failure;
+}
 
+// Written beside the target and renamed over it, so a failed write never
+// leaves half a settings file.
+void SaveReplacing(const std::string &Path, const CSimpleIniA &Ini, const EHostSettingsError &Failure)
+{
     std::string Data;
-    if (Ini.Save(Data) < 0)
+    if (Ini.Save(Data) < 0 || !MakeDirs(ParentOf(Path)))
         throw Failure;
-
-    const std::string Dir = ParentOf(Path);
-    if (!MakeDirs(Dir))
-        throw Failure;
-    // Written beside the target and renamed over it, so a failed write never
-    // leaves half a settings file.
     const std::string Temp = Path + ".new";
     ::unlink(Temp.c_str());
     const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -222,6 +210,26 @@ void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
         ::unlink(Temp.c_str());
         throw Failure;
     }
+}
+
+} // namespace
+
+void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
+{
+    const EHostSettingsError Failure("Unable to write to " + Path);
+    CSimpleIniA Ini;
+    LoadForUpdate(Path, Ini, Failure);
+    // Removed first, so that they come back in their order after the
+    // section's other keys.
+    for (const char *Key : Keys)
+        Ini.Delete(Section, Key);
+    const std::string Passive = Settings.Passive ? "1" : "0";
+    const std::string *Fields[] = {&Settings.Host, &Settings.Username, &Settings.Password,
+                                   &Settings.Default, &Passive};
+    for (int I = 0; I < KeyCount; ++I)
+        if (Ini.SetValue(Section, Keys[I], QuoteValue(OneLine(*Fields[I])).c_str()) < 0)
+            throw Failure;
+    SaveReplacing(Path, Ini, Failure);
 }
 
 bool ReadHostFlag(const std::string &Path, const char *Key, bool Default)
@@ -238,26 +246,8 @@ void WriteHostFlag(const std::string &Path, const char *Key, bool Value)
 {
     const EHostSettingsError Failure("Unable to write to " + Path);
     CSimpleIniA Ini;
-    Ini.SetSpaces(false);
-    std::string Existing;
-    // Something that is no settings file is left alone, as by the four keys' writer.
-    const TLoad Loaded = LoadWhole(Path, Existing, MaxReadSize, nullptr);
-    if (Loaded == ldRefused)
+    LoadForUpdate(Path, Ini, Failure);
+    if (Ini.SetValue(Section, Key, Value ? "1" : "0") < 0)
         throw Failure;
-    if (Loaded == ldOk && Ini.LoadData(Existing.data(), Existing.size()) < 0)
-        Ini.Reset();
-    std::string Data;
-    if (Ini.SetValue(Section, Key, Value ? "1" : "0") < 0 || Ini.Save(Data) < 0 || !MakeDirs(ParentOf(Path)))
-        throw Failure;
-    // Beside the target and renamed over it, as the four keys are written.
-    const std::string Temp = Path + ".new";
-    ::unlink(Temp.c_str());
-    const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (Fd < 0)
-        throw Failure;
-    const bool Written = WriteAll(Fd, Data) && ::fchmod(Fd, 0600) == 0 && ::fsync(Fd) == 0;
-    if (::close(Fd) != 0 || !Written || ::rename(Temp.c_str(), Path.c_str()) != 0) {
-        ::unlink(Temp.c_str());
-        throw Failure;
-    }
+    SaveReplacing(Path, Ini, Failure);
 }
