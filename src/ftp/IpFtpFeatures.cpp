@@ -1,30 +1,12 @@
 #include "ftp/IpFtpFeatures.h"
 
+#include "ftp/IpFtpProtocol.h"
+
 namespace {
-
-char UpperAscii(char C)
-{
-    return (C >= 'a' && C <= 'z') ? static_cast<char>(C - ('a' - 'A')) : C;
-}
-
-char LowerAscii(char C)
-{
-    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + ('a' - 'A')) : C;
-}
 
 bool IsBlank(char C)
 {
     return C == ' ' || C == '\t';
-}
-
-bool EqualsNoCase(std::string_view A, std::string_view B)
-{
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t I = 0; I < A.size(); ++I)
-        if (UpperAscii(A[I]) != UpperAscii(B[I]))
-            return false;
-    return true;
 }
 
 bool IsDigit(char C)
@@ -77,7 +59,7 @@ void TIpFtpFeatures::Parse(int Code, std::string_view Reply)
             ++Blank;
         std::string Name(Line.substr(0, Blank));
         for (char &C : Name)
-            C = UpperAscii(C);
+            C = AsciiUpper(C);
         std::string_view Rest = Line.substr(Blank);
         while (!Rest.empty() && IsBlank(Rest.front()))
             Rest.remove_prefix(1);
@@ -116,7 +98,7 @@ std::vector<std::string> TIpFtpFeatures::MlstFacts() const
         if (!Fact.empty() && Fact.back() == '*')
             Fact.pop_back();
         for (char &C : Fact)
-            C = LowerAscii(C);
+            C = AsciiLower(C);
         if (!Fact.empty())
             Facts.push_back(std::move(Fact));
     }

@@ -5,29 +5,11 @@
 
 #include "ftp/IpFtpMlsd.h"
 
+#include "ftp/IpFtpProtocol.h"
+
 #include <limits>
 
 namespace {
-
-char LowerAscii(char C)
-{
-    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + ('a' - 'A')) : C;
-}
-
-bool EqualsNoCase(std::string_view A, std::string_view B)
-{
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t I = 0; I < A.size(); ++I)
-        if (LowerAscii(A[I]) != LowerAscii(B[I]))
-            return false;
-    return true;
-}
-
-bool StartsNoCase(std::string_view S, std::string_view Prefix)
-{
-    return S.size() >= Prefix.size() && EqualsNoCase(S.substr(0, Prefix.size()), Prefix);
-}
 
 bool IsDigit(char C)
 {
@@ -259,7 +241,7 @@ void TIpFtpFileInfo::ParseMlsdLine(std::string_view Line)
         // Without the mode bits, what the user may do is the best there is.
         TIpFtpPermissions P;
         for (char C : PermFacts) {
-            const char L = LowerAscii(C);
+            const char L = AsciiLower(C);
             if (L == 'r' || L == 'l')
                 P.Include(prRead);
             else if (L == 'w' || L == 'a' || L == 'c' || L == 'm' || L == 'p')

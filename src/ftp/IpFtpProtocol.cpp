@@ -188,12 +188,35 @@ bool TIpFtpReplyAssembler::AddLine(const std::string &Line, int Code)
     return true;
 }
 
+char AsciiUpper(char C)
+{
+    return (C >= 'a' && C <= 'z') ? static_cast<char>(C - ('a' - 'A')) : C;
+}
+
+char AsciiLower(char C)
+{
+    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + ('a' - 'A')) : C;
+}
+
+bool EqualsNoCase(std::string_view A, std::string_view B)
+{
+    if (A.size() != B.size())
+        return false;
+    for (std::size_t I = 0; I < A.size(); ++I)
+        if (AsciiLower(A[I]) != AsciiLower(B[I]))
+            return false;
+    return true;
+}
+
+bool StartsNoCase(std::string_view S, std::string_view Prefix)
+{
+    return S.size() >= Prefix.size() && EqualsNoCase(S.substr(0, Prefix.size()), Prefix);
+}
+
 std::string FtpMaskedCommand(const std::string &Line)
 {
     if (Line.size() <= 5 || Line[4] != ' ')
         return Line;
-    std::string Word = Line.substr(0, 4);
-    for (char &C : Word)
-        C = static_cast<char>(C >= 'a' && C <= 'z' ? C - 32 : C);
-    return Word == "PASS" || Word == "ACCT" ? Line.substr(0, 5) + "****" : Line;
+    const std::string_view Word = std::string_view(Line).substr(0, 4);
+    return EqualsNoCase(Word, "PASS") || EqualsNoCase(Word, "ACCT") ? Line.substr(0, 5) + "****" : Line;
 }

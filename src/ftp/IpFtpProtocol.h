@@ -7,11 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Remote paths travel with "/" on the wire and are held with "\" in the tree.
 // The client sends remote names as given: ToUnixPath is for paths a user types.
 std::string ToUnixPath(const std::string &Path);
 std::string ToDosPath(const std::string &Path);
+
+// Command words, fact and feature names are ASCII and case-insensitive;
+// names of files are bytes and never go through these.
+char AsciiUpper(char C);
+char AsciiLower(char C);
+bool EqualsNoCase(std::string_view A, std::string_view B);
+bool StartsNoCase(std::string_view S, std::string_view Prefix);
 
 // A command line fit to be shown or logged: the argument of PASS or ACCT
 // (command word in any case) reads "****".
