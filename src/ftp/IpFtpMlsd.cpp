@@ -169,6 +169,10 @@ void TIpFtpFileInfo::ParseMlsdLine(std::string_view Line)
         const std::string_view Value = Fact.substr(Eq + 1);
         int64_t Number = 0;
         if (EqualsNoCase(Key, "type")) {
+            // A fact is sent once; should a server repeat the kind, the
+            // first one counts, so a link's target never ends up on a file.
+            if (Typed)
+                continue;
             Typed = true;
             if (EqualsNoCase(Value, "file")) {
                 FileKind = fkFile;
