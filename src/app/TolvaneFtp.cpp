@@ -10,7 +10,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 
 #include "app/AppRules.h"
 #include "app/CircularProgress.h"
+#include "app/FileColumnsModel.h"
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
 #include "app/HiddenFiles.h"
@@ -185,14 +187,32 @@ void TTolvaneFtp::CreateWidgets()
     FolderPage->setObjectName(QStringLiteral("UploadFolderPage"));
     FTree = new TIpFtpDirectoryTree(FolderPage);
     FTree->setObjectName(QStringLiteral("IpFtpDirectoryTree1"));
-    lbxFiles = new QListView(FolderPage);
+    lbxFiles = new QTreeView(FolderPage);
     lbxFiles->setObjectName(QStringLiteral("lbxFiles"));
     FFiles = new TFileListModel(lbxFiles);
-    lbxFiles->setModel(FFiles);
-    lbxFiles->setItemDelegate(new TFileListDelegate(lbxFiles));
+    // Row N of the columns is row N of the list, so the selection's rows
+    // are the list's rows whichever column was clicked.
+    FFileColumns = new TFileColumnsModel(FFiles, lbxFiles);
+    lbxFiles->setModel(FFileColumns);
+    lbxFiles->setItemDelegateForColumn(TFileColumnsModel::colName, new TFileListDelegate(lbxFiles));
     lbxFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    lbxFiles->setUniformItemSizes(true);
+    lbxFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lbxFiles->setRootIsDecorated(false);
+    lbxFiles->setItemsExpandable(false);
+    lbxFiles->setUniformRowHeights(true);
+    lbxFiles->setAllColumnsShowFocus(true);
     lbxFiles->setTextElideMode(Qt::ElideMiddle);
+    // Until a header is clicked the rows keep the server's order.
+    lbxFiles->header()->setSectionsClickable(true);
+    lbxFiles->header()->setSortIndicatorShown(true);
+    lbxFiles->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    lbxFiles->header()->setStretchLastSection(false);
+    lbxFiles->header()->setSectionResizeMode(QHeaderView::Interactive);
+    lbxFiles->header()->setMinimumSectionSize(40);
+    lbxFiles->setColumnWidth(TFileColumnsModel::colName, 150);
+    lbxFiles->setColumnWidth(TFileColumnsModel::colSize, 72);
+    lbxFiles->setColumnWidth(TFileColumnsModel::colModified, 120);
+    lbxFiles->setColumnWidth(TFileColumnsModel::colPermissions, 110);
     lbxFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     lbxFiles->setAcceptDrops(true);
     lbxFiles->viewport()->setAcceptDrops(true);
@@ -217,7 +237,16 @@ void TTolvaneFtp::CreateWidgets()
     SendMode1 = RadioGroup(OptionsPage, "SendMode1", tr(" Send Mode "),
                            {tr("Append"), tr("Replace"), tr("Unique"), tr("Restart")}, FSendModeGroup);
     FileType1 = RadioGroup(OptionsPage, "FileType1", tr(" File Type "), {tr("Ascii"), tr("Binary")}, FFileTypeGroup);
-    FDirStyleGroup->button(0)->setChecked(true);
+    {
+        // Listed first and chosen at start: machine-readable listings where
+        // the server has them, otherwise LIST read in the style it shows.
+        auto *Auto = new QRadioButton(tr("Automatic"), rgDirStyle);
+        Auto->setObjectName(QStringLiteral("rgDirStyle_auto"));
+        Auto->setToolTip(tr("MLSD when the server offers it; otherwise LIST, read in the style its lines have"));
+        FDirStyleGroup->addButton(Auto, dsAuto);
+        static_cast<QBoxLayout *>(rgDirStyle->layout())->insertWidget(0, Auto);
+        Auto->setChecked(true);
+    }
     FSendModeGroup->button(1)->setChecked(true);
     FFileTypeGroup->button(0)->setChecked(true);
     edtRestartAt = Edit(OptionsPage, "edtRestartAt");
@@ -518,14 +547,15 @@ void TTolvaneFtp::BindWidgets()
     On(FQuitTimer, &QTimer::timeout, &TTolvaneFtp::EndSessionNow);
     On(FCancelTimer, &QTimer::timeout, &TTolvaneFtp::EndSessionNow);
     On(GoUp, &QAction::triggered, &TTolvaneFtp::GoUpClick);
-    On(lbxFiles, &QListView::activated, &TTolvaneFtp::lbxFilesActivated);
+    On(lbxFiles, &QTreeView::activated, &TTolvaneFtp::lbxFilesActivated);
+    connect(lbxFiles->header(), &QHeaderView::sortIndicatorChanged, FFileColumns, &TFileColumnsModel::sort);
     On(Downloadfile1, &QAction::triggered, &TTolvaneFtp::Downloadfile1Click);
     On(Refresh1, &QAction::triggered, &TTolvaneFtp::Refresh1Click);
     On(Delete2, &QAction::triggered, &TTolvaneFtp::Delete2Click);
     On(Rename2, &QAction::triggered, &TTolvaneFtp::Rename2Click);
     On(Permissions1, &QAction::triggered, &TTolvaneFtp::Permissions1Click);
-    On(lbxFiles, &QListView::clicked, &TTolvaneFtp::lbxFilesClick);
-    On(lbxFiles, &QListView::pressed, &TTolvaneFtp::lbxFilesMouseDown);
+    On(lbxFiles, &QTreeView::clicked, &TTolvaneFtp::lbxFilesClick);
+    On(lbxFiles, &QTreeView::pressed, &TTolvaneFtp::lbxFilesMouseDown);
     // Keyboard selection enables the menu the way a click does.
     connect(lbxFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { EnableFileMenu(SelectedRow() >= 0); });

@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/FilePermission.h"
 #include "ftp/IpFtpClient.h"
@@ -23,7 +25,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListView;
+class QTreeView;
 class QMenu;
 class QMimeData;
 class QPlainTextEdit;
@@ -32,6 +34,7 @@ class QTabWidget;
 class QTimer;
 class QTreeWidgetItem;
 class TCircularProgress;
+class TFileColumnsModel;
 class TFileListModel;
 class TIpFtpDirectoryTree;
 class TLogPage;
@@ -167,6 +170,7 @@ private:
     void TransferEnded();
     int64_t LoginTimeoutMs() const;
     void StartDownload(const TIpFtpFileInfo &Entry);
+    void StartDownload(std::string Name, int64_t Size);
     const TIpFtpFileInfo *ListedEntry(const std::string &Name) const;
     void SetRemoteFolder(const std::string &Bytes);
     void SetFileLabel(const std::string &Path);
@@ -215,6 +219,8 @@ private:
     // what failed.
     enum TUserOp : uint8_t { opNone, opLogin, opFolder, opUpload, opDownload, opDelete, opRename, opCommand };
     TUserOp FOp = opNone;
+    // A link being opened as a folder (name, size): fetched when that is refused.
+    std::optional<std::pair<std::string, int64_t>> FLinkTried;
     std::string FOpName;       // the file or folder it concerns
     std::string FRenameTo;     // the new name, sent once the server took the old one
     bool FSessionWanted = false;   // the user connected and has not disconnected
@@ -241,8 +247,9 @@ private:
     // Pages
     QTabWidget *PageControl = nullptr;
     TIpFtpDirectoryTree *FTree = nullptr;
-    QListView *lbxFiles = nullptr;
+    QTreeView *lbxFiles = nullptr;
     TFileListModel *FFiles = nullptr;
+    TFileColumnsModel *FFileColumns = nullptr; // the list in columns, as lbxFiles shows it
     QLineEdit *DefRemote = nullptr;
     QPushButton *sBitBtn4 = nullptr;
     QPushButton *sBitBtn3 = nullptr;

@@ -96,6 +96,14 @@ void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
         break;
     case opFolder:
         FTree->MarkCurrentFolder();
+        if (FLinkTried && FOpName == FRemoteFolder + FLinkTried->first) {
+            // A link to a file: opening it fetches it. Asked once this
+            // handler has returned, as the folder picker is modal.
+            const auto [Name, Size] = *FLinkTried;
+            FLinkTried.reset();
+            QTimer::singleShot(0, this, [this, Name, Size] { StartDownload(Name, Size); });
+            break;
+        }
         Report(tr("Cannot open the folder %1: %2").arg(DisplayName(FOpName), Why));
         break;
     case opDelete:

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QTreeView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -159,8 +159,15 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
     }
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
-    if ((ReplyCode == 226 && FLastTransfer != ltListing) || ReplyCode == 200)
+    // A 200 refreshes the folder only when it answers the user's own command
+    // (SITE CHMOD): TYPE, OPTS and PBSZ are answered with 200 too.
+    if (ReplyCode == 200 && FOp == opCommand) {
+        FOp = opNone;
+        Report(tr("The server carried out %1.").arg(DisplayName(FOpName)));
         AskFolder(FRemoteFolder);
+    } else if (ReplyCode == 226 && FLastTransfer != ltListing) {
+        AskFolder(FRemoteFolder);
+    }
 }
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
@@ -210,6 +217,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         }
         break;
     case fscCurrentDir:
+        FLinkTried.reset();
         FLastTransfer = ltListing; // the client lists the folder next
         FListingReplyPending = true;
         SetRemoteFolder(RemoteFolderCaption(Info));
@@ -287,7 +295,7 @@ void TTolvaneFtp::FormShow()
     TimeoutEdit->setText(QString::number(FClient->TransferTimeout()));
     if (QAbstractButton *Item = FFileTypeGroup->button(FClient->FileType()))
         Item->setChecked(true);
-    FTree->SetDirectoryStyle(dsNone);
+    FTree->SetDirectoryStyle(dsAuto);
     if (QAbstractButton *Item = FDirStyleGroup->button(FTree->DirectoryStyle()))
         Item->setChecked(true);
     chkPassive->setChecked(FClient->PassiveMode());

@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QTreeView>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -258,13 +258,12 @@ void TTolvaneFtp::DownloadNextSelected()
         StartDownload(*Entry);
 }
 
-void TTolvaneFtp::StartDownload(const TIpFtpFileInfo &Listed)
+void TTolvaneFtp::StartDownload(const TIpFtpFileInfo &Listed) { StartDownload(Listed.FileName, Listed.Size); }
+
+void TTolvaneFtp::StartDownload(const std::string Name, const int64_t Size)
 {
-    // The folder picker and the question keep the event loop running: a
-    // listing arriving meanwhile frees the entry. What the download needs
-    // is taken now.
-    const std::string Name = Listed.FileName;
-    const int64_t Size = Listed.Size;
+    // Taken by value: the folder picker and the question keep the event
+    // loop running, and a listing arriving meanwhile frees the entry.
     if (!IsSafeLocalName(Name)) {
         // A hostile listing must not choose where a file lands.
         Report(tr("The file \"%1\" was not downloaded: its name cannot be used as a local file name.").arg(DisplayName(Name)),
@@ -315,6 +314,14 @@ void TTolvaneFtp::lbxFilesActivated()
     if (Entry->FileKind == fkDirectory) {
         if (CanRunNow(tr("Opening the folder")))
             AskFolder(FRemoteFolder + Entry->FileName);
+        return;
+    }
+    if (Entry->FileKind == fkLink) {
+        // The listing does not say where a link leads: into a folder when
+        // the server lets us in, otherwise it is a file to fetch.
+        const std::pair<std::string, int64_t> Link{Entry->FileName, Entry->Size};
+        if (CanRunNow(tr("Opening the link")) && AskFolder(FRemoteFolder + Link.first))
+            FLinkTried = Link;
         return;
     }
     Downloadfile1Click();

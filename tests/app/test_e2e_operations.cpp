@@ -12,7 +12,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
+#include <QTreeView>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
@@ -53,10 +53,10 @@ protected:
     }
     void Select(const std::string &Name)
     {
-        auto *List = Window->findChild<QListView *>(QStringLiteral("lbxFiles"));
+        auto *List = Window->findChild<QTreeView *>(QStringLiteral("lbxFiles"));
         for (int I = 0; I < Window->FileListModel()->Count(); ++I)
             if (Window->FileListModel()->Entry(I)->FileName == Name) {
-                List->setCurrentIndex(Window->FileListModel()->index(I));
+                List->setCurrentIndex(List->model()->index(I, 0));
                 return;
             }
         FAIL() << "no entry " << Name;

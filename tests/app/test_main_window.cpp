@@ -10,7 +10,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QListView>
+#include <QTreeView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -36,6 +36,14 @@ int CheckedIndex(const QGroupBox *Group)
         if (Items[I]->isChecked())
             return I;
     return -1;
+}
+
+QString CheckedText(const QGroupBox *Group)
+{
+    for (const QRadioButton *Item : Group->findChildren<QRadioButton *>())
+        if (Item->isChecked())
+            return Item->text();
+    return QString();
 }
 
 QString AccessibleName(QObject *Object)
@@ -85,7 +93,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     EXPECT_EQ(Pages->currentIndex(), 0);
 
     EXPECT_EQ(Find<QGroupBox>("rgDirStyle")->title(), " Style ");
-    EXPECT_EQ(CheckedIndex(Find<QGroupBox>("rgDirStyle")), 0);
+    EXPECT_EQ(CheckedText(Find<QGroupBox>("rgDirStyle")), "Automatic");
     EXPECT_EQ(Find<QGroupBox>("SendMode1")->title(), " Send Mode ");
     EXPECT_EQ(CheckedIndex(Find<QGroupBox>("SendMode1")), 1);
     EXPECT_EQ(Find<QGroupBox>("FileType1")->title(), " File Type ");
@@ -94,7 +102,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->objectName(), "IpFtpDirectoryTree1");
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->DirectoryStyle(), dsUnix);
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->indentation(), 23);
-    EXPECT_EQ(Find<QListView>("lbxFiles")->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(Find<QTreeView>("lbxFiles")->selectionMode(), QAbstractItemView::SingleSelection);
 
     const std::tuple<const char *, const char *, QKeySequence> Items[] = {
         {"Downloadfile1", "Download file", QKeySequence(Qt::CTRL | Qt::Key_D)},
@@ -230,8 +238,8 @@ TEST_F(MainWindow, ShowingFillsTheOptionsAndAnEmptyPasswordMeansNoLogin)
     EXPECT_EQ(Window->IpFtpClient()->FtpState(), stClosed);
     EXPECT_EQ(Text("TimeoutEdit"), "0");
     EXPECT_EQ(CheckedIndex(Find<QGroupBox>("FileType1")), 1);
-    EXPECT_EQ(CheckedIndex(Find<QGroupBox>("rgDirStyle")), 0);
-    EXPECT_EQ(Window->IpFtpDirectoryTree1()->DirectoryStyle(), dsNone);
+    EXPECT_EQ(CheckedText(Find<QGroupBox>("rgDirStyle")), "Automatic");
+    EXPECT_EQ(Window->IpFtpDirectoryTree1()->DirectoryStyle(), dsAuto);
     EXPECT_EQ(Text("RemoteFolder"), "/pub");
 }
 
@@ -330,13 +338,14 @@ TEST_F(MainWindow, ControlsHaveAccessibleNamesAndTheListItsEntries)
     Window->IpFtpDirectoryTree1()->LoadListing(
         "drwxr-xr-x 2 o g 0 Jan 01 12:00 pub\r\n-rw-r--r-- 1 o g 5 Jan 01 12:00 notes.txt\r\n");
     QApplication::processEvents(); // views lay out their rows lazily
-    QAccessibleInterface *List = QAccessible::queryAccessibleInterface(Find<QListView>("lbxFiles"));
+    QAccessibleInterface *List = QAccessible::queryAccessibleInterface(Find<QTreeView>("lbxFiles"));
     ASSERT_NE(List, nullptr);
     QStringList ListNames;
     for (int I = 0; I < List->childCount(); ++I)
-        if (List->child(I)->role() == QAccessible::ListItem)
+        if (List->child(I)->role() == QAccessible::TreeItem)
             ListNames << List->child(I)->text(QAccessible::Name);
-    EXPECT_EQ(ListNames, QStringList{"notes.txt"});
+    // One cell per column, row by row: the name comes first.
+    EXPECT_EQ(ListNames.value(0), "notes.txt") << ListNames.join(QLatin1Char('|')).toStdString();
     QAccessibleInterface *Tree = QAccessible::queryAccessibleInterface(Window->IpFtpDirectoryTree1());
     ASSERT_NE(Tree, nullptr);
     bool FoundPub = false;
@@ -379,7 +388,7 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     EXPECT_EQ(Window->FileListModel()->Entry(0)->FileName, "a.txt");
     ASSERT_EQ(Window->IpFtpDirectoryTree1()->topLevelItemCount(), 1);
     EXPECT_EQ(TIpFtpDirectoryTree::NodeName(Window->IpFtpDirectoryTree1()->topLevelItem(0)), "pub");
-    EXPECT_EQ(CheckedIndex(Find<QGroupBox>("rgDirStyle")), 1);
+    EXPECT_EQ(CheckedText(Find<QGroupBox>("rgDirStyle")), "Automatic") << "the server's system name does not override it";
     EXPECT_EQ(Text("RemoteFolder"), "/");
     EXPECT_EQ(Title(), "Tolvane FTP Uploader - /");
     EXPECT_TRUE(Find<QPlainTextEdit>("ReplyMemo")->toPlainText().contains("230 Logged in"));

@@ -12,7 +12,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
-#include <QListView>
+#include <QTreeView>
 #include <QMimeData>
 #include <QRadioButton>
 #include <QTest>
@@ -81,12 +81,12 @@ protected:
     {
         for (int I = 0; I < Window->FileListModel()->Count(); ++I)
             if (Window->FileListModel()->Entry(I)->FileName == Name) {
-                List()->setCurrentIndex(Window->FileListModel()->index(I));
+                List()->setCurrentIndex(List()->model()->index(I, 0));
                 return;
             }
         FAIL() << "no entry " << Name;
     }
-    QListView *List() const { return Window->findChild<QListView *>(QStringLiteral("lbxFiles")); }
+    QTreeView *List() const { return Window->findChild<QTreeView *>(QStringLiteral("lbxFiles")); }
     void Trigger(const char *Action) { Find<QAction>(Action)->trigger(); }
     // A passive upload of Name as the server sees it, then the refresh
     // the window asks for once the server confirmed it.
@@ -215,7 +215,7 @@ TEST_F(TransferFlow, UnsafeNamesNeverBecomeLocalPaths)
     static const char WithNul[] = "-rw-r--r-- 1 o g 5 Jan 01 12:00 a\0b.txt\r\n";
     Window->IpFtpDirectoryTree1()->LoadListing(std::string(WithNul, sizeof WithNul - 1));
     ASSERT_EQ(Window->FileListModel()->Count(), 1);
-    List()->setCurrentIndex(Window->FileListModel()->index(0));
+    List()->setCurrentIndex(List()->model()->index(0, 0));
     Trigger("Downloadfile1");
     EXPECT_EQ(Dialogs.Messages.size(), 2u);
     EXPECT_EQ(Dialogs.PickFolderCalls, 0);
@@ -287,7 +287,7 @@ TEST_F(TransferFlow, MenuFollowsTheSelectionAndCtrlPWithoutOneOnlyRefreshes)
     EXPECT_FALSE(Find<QAction>("Rename2")->isEnabled());
     EXPECT_TRUE(Find<QAction>("Refresh1")->isEnabled());
 
-    const QRect First = List()->visualRect(Window->FileListModel()->index(0));
+    const QRect First = List()->visualRect(List()->model()->index(0, 0));
     QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, First.center());
     EXPECT_TRUE(Find<QAction>("Permissions1")->isEnabled());
     EXPECT_TRUE(Find<QAction>("Downloadfile1")->isEnabled());
