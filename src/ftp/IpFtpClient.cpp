@@ -1,6 +1,7 @@
 // Control connection of the FTP client: reply intake and assembly, the reply
-// state machine, the command stack, status dispatch, login and the commands
-// that need no data connection. Data transfers are in IpFtpTransfer.cpp.
+// state machine, the command stack, status dispatch and login. The other
+// control commands are in IpFtpCommands.cpp, data transfers in
+// IpFtpTransfer.cpp.
 
 #include "ftp/IpFtpClient.h"
 
@@ -674,65 +675,4 @@ bool TIpCustomFtpClient::Connected()
         return false;
     TIpBaseSocket *Socket = FindSocket(FControlSocket, false);
     return Socket && Socket->Connected();
-}
-
-bool TIpCustomFtpClient::ChangeDir(const std::string &Path)
-{
-    if (FFtpState != stReady || HasLineBreak(Path))
-        return false;
-    SetState(stDirectory);
-    SendCommand(Path.empty() ? std::string("PWD") : "CWD " + Path);
-    return true;
-}
-
-bool TIpCustomFtpClient::CurrentDir()
-{
-    if (FFtpState != stReady)
-        return false;
-    SetState(stCommand);
-    SendCommand("PWD");
-    return true;
-}
-
-bool TIpCustomFtpClient::QuerySystem()
-{
-    if (FFtpState != stReady)
-        return false;
-    SetState(stCommand);
-    SendCommand("SYST");
-    return true;
-}
-
-bool TIpCustomFtpClient::Delete(const std::string &FileName)
-{
-    if (FFtpState != stReady || FileName.empty() || HasLineBreak(FileName))
-        return false;
-    SetState(stCommand);
-    FRemoteFileName = FileName;
-    SendCommand("DELE " + FRemoteFileName);
-    WriteEventLog(sIpDeleting + FRemoteFileName);
-    return true;
-}
-
-bool TIpCustomFtpClient::Rename(const std::string &OldName, const std::string &NewName)
-{
-    if (FFtpState != stReady || OldName.empty() || NewName.empty() || HasLineBreak(OldName) ||
-        HasLineBreak(NewName))
-        return false;
-    // A full stack raises here, before anything changed.
-    PushCommand("RNTO " + NewName);
-    SetState(stRename);
-    FRemoteFileName = OldName;
-    WriteEventLog(sIpRenaming + FRemoteFileName);
-    SendCommand("RNFR " + FRemoteFileName);
-    return true;
-}
-
-bool TIpCustomFtpClient::SendFtpCommand(const std::string &Command)
-{
-    if (FFtpState != stReady || HasLineBreak(Command))
-        return false;
-    SetState(stCommand);
-    SendCommand(Command);
-    return true;
 }
