@@ -160,7 +160,7 @@ void TIpCustomFtpClient::DoFtpError(int Code, const std::string &Text)
 
 void TIpCustomFtpClient::SendCommand(const std::string &Line)
 {
-    if (FControlSocket == INVALID_SOCKET)
+    if (FControlSocket == INVALID_SOCKET || SkipSettledType(Line))
         return;
     // Sent now, its answer would be taken for a reply the server still owes.
     if (FOwedReplies > 0) {
@@ -197,6 +197,7 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
         FTransferCommandSent = true;
     NoteQuerySent(Line);
+    NoteTypeSent(Line);
     DoFtpCommand(Shown);
 }
 
@@ -271,7 +272,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
 
     if (TlsReply(Text, Code))
         return;
-    if (FeatureReply(Text, Code))
+    if (FeatureReply(Text, Code) || DirCommandReply(Text, Code))
         return;
     switch (Code) {
     case 125:
