@@ -163,9 +163,9 @@ client_cmd() {
              "$WORK/src" "up-tolvane") ;;
     lftp)
         # No TLS attempt against a server without it, plain PASV like ours.
-        CMD=(lftp -u "$ACCOUNT,$ACCOUNT_PASSWORD" -e "set ftp:ssl-allow no; set ftp:prefer-epsv no;
-             set ftp:passive-mode on; set net:max-retries 1; set cmd:fail-exit yes;
-             mirror -R $WORK/src up-lftp; quit" "ftp://127.0.0.1:$PORT") ;;
+        local setup="set ftp:ssl-allow no; set ftp:prefer-epsv no; set ftp:passive-mode on; set net:max-retries 1"
+        CMD=(lftp -u "$ACCOUNT,$ACCOUNT_PASSWORD" -e "$setup; set cmd:fail-exit yes; mirror -R $WORK/src up-lftp; quit"
+             "ftp://127.0.0.1:$PORT") ;;
     esac
 }
 
