@@ -287,6 +287,9 @@ bool TIpFtpRemoteWalk::Start(const std::string &Root)
     FTree = FClient.DirectoryTree();
     FClient.SetDirectoryTree(nullptr);
     FHook.Attach();
+    // One TYPE for all the listings.
+    FSavedTypeOnce = FClient.TypeOnce();
+    FClient.SetTypeOnce(true);
     FRunning = true;
     FPending.push_back({std::string(), 0});
     if (!FRootArg.empty() && FRootArg[0] == '/') {
@@ -366,7 +369,7 @@ void TIpFtpRemoteWalk::Next()
 
 void TIpFtpRemoteWalk::ListCurrent()
 {
-    const std::string Path = IpFtpJoinPath(FRootPath, FCurrent.Path);
+    const std::string Path = FCurrent.Path.empty() ? FRootPath : IpFtpJoinPath(FRootPath, FCurrent.Path);
     FStepEnded = false;
     FStepError.clear();
     if (FClient.UseMlsd()) {
@@ -446,6 +449,7 @@ void TIpFtpRemoteWalk::Finish(const std::string &Error)
     FStep = wsIdle;
     FError = Error;
     FHook.Detach();
+    FClient.SetTypeOnce(FSavedTypeOnce);
     if (FTree && !FClient.DirectoryTree())
         FClient.SetDirectoryTree(FTree);
     FTree = nullptr;

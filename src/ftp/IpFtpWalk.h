@@ -130,6 +130,7 @@ private:
     TIpMessageWindow FWindow;
     TIpFtpDirTree *FTree = nullptr;
     bool FRunning = false;
+    bool FSavedTypeOnce = false;
     TStep FStep = wsIdle;
     bool FStepEnded = false;
     std::string FRootArg;

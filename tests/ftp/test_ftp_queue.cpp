@@ -138,3 +138,40 @@ TEST_F(TTransferTest, ALostConnectionLeavesTheRestQueuedAndRetryResumesWithRest)
     EXPECT_EQ(ReadFile(Dir.File("d1.bin")), Part + Rest);
     EXPECT_EQ(ReadFile(Dir.File("d2.bin")), "xy");
 }
+
+TEST_F(TTransferTest, ARemoteWalkListsEachFolderOnceAndKeepsHostileNamesOut)
+{
+    ScriptLogin(Peer).Reply("PWD", "257 \"/home\"").Reply("CWD /home/site", "250 ok").Expect("TYPE A").Send("200 ok").ExpectPasv()
+        .Expect("LIST").Send("150 go").AcceptData()
+        .SendData("drwxr-xr-x 2 u g 0 Jan 1 2024 sub\r\n-rw-r--r-- 1 u g 3 Jan 1 2024 a b.txt\r\n"
+                  "lrwxrwxrwx 1 u g 5 Jan 1 2024 ln -> a b.txt\r\n-rw-r--r-- 1 u g 1 Jan 1 2024 ../../evil\r\n")
+        .CloseData().Send("226 ok").Reply("CWD /home/site/sub", "250 ok").ExpectPasv().Expect("LIST")
+        .Send("150 go").AcceptData().SendData("-rw-r--r-- 1 u g 9 Jan 1 2024 c\r\n").CloseData().Send("226 ok")
+        .Reply("CWD /gone", "550 No such folder");
+    ASSERT_TRUE(LoginTo(R, Peer));
+    TIpFtpRemoteWalk Walk(R.Client);
+    int Finished = 0;
+    Walk.OnFinished = [&](TIpFtpRemoteWalk &) { ++Finished; };
+    ASSERT_TRUE(Walk.Start("site/"));
+    EXPECT_FALSE(Walk.Start("again"));
+    ASSERT_EVENTUALLY(Finished == 1, 5000) << R.Joined() << Peer.Describe();
+    const TIpFtpTreeWalk &W = Walk.Result();
+    EXPECT_TRUE(W.RootFound) << Walk.Error() << "; " << Peer.Describe();
+    ASSERT_EQ(W.Entries.size(), 3u);
+    EXPECT_EQ(W.Entries[0].Path, "sub");
+    EXPECT_TRUE(W.Entries[0].Folder);
+    EXPECT_EQ(W.Entries[1].Path, "a b.txt");
+    EXPECT_EQ(W.Entries[1].Size, 3);
+    EXPECT_EQ(W.Entries[2].Path, "sub/c");
+    ASSERT_EQ(W.Skipped.size(), 2u);
+    EXPECT_EQ(W.Skipped[0].Path, "ln");
+    EXPECT_EQ(W.Skipped[1].Reason, "unusable name");
+    EXPECT_TRUE(Walk.Error().empty());
+    EXPECT_FALSE(R.Client.TypeOnce());
+
+    ASSERT_TRUE(Walk.Start("/gone"));
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(Finished == 2, 5000) << R.Joined();
+    EXPECT_FALSE(Walk.Result().RootFound);
+    EXPECT_EQ(Walk.Result().RootError, "550 No such folder");
+}
