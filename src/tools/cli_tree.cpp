@@ -172,6 +172,7 @@ void TCliTreeJob::Report(int ExitCode)
     EndProgressLine();
     int Failed = static_cast<int>(FWalkFailures.size());
     int NotRun = 0;
+    int Complete = 0; // restart mode: files the other side has whole
     for (const TIpFtpWalkProblem &P : FWalkFailures)
         WriteErr("tolvane-cli: failed: " + EscapeText(P.Path) + ": " + OneLine(P.Reason) + "\n");
     if (FQueue) {
@@ -181,6 +182,8 @@ void TCliTreeJob::Report(int ExitCode)
                 ++Failed;
                 const std::string Why = Item.State == qsRunning ? "Connection closed" : Item.Error;
                 WriteErr("tolvane-cli: failed: " + EscapeText(Source) + ": " + OneLine(Why) + "\n");
+            } else if (Item.State == qsSkipped && Item.Error.compare(0, 8, "already ") == 0) {
+                ++Complete;
             } else if (Item.State == qsSkipped) {
                 WriteErr("tolvane-cli: skipped: " + EscapeText(Source) + ": " + OneLine(Item.Error) + "\n");
             } else if (Item.State == qsQueued || Item.State == qsCancelled) {
@@ -188,6 +191,8 @@ void TCliTreeJob::Report(int ExitCode)
             }
         }
     }
+    if (Complete > 0)
+        WriteErr("tolvane-cli: " + std::to_string(Complete) + " files complete already, left as they are\n");
     std::string Message;
     if (Failed > 0 || NotRun > 0) {
         Message = std::to_string(Failed) + " failed";

@@ -74,6 +74,13 @@ void CopyBothWays(const std::string &Host, const std::string &User, const std::s
     TCliRun Get = RunCli({"-u", User, Host, "get", "-r", "up", Local.File("back")}, {.TimeoutMs = 60000});
     ASSERT_EQ(Get.Status, 0) << Describe(Get);
     EXPECT_EQ(Tree(Local.File("back")), Want);
+    // Restart mode resumes the one file cut short and skips the whole ones.
+    ASSERT_EQ(::truncate(Local.File("back/many/f3").c_str(), 50), 0);
+    TCliRun Resume = RunCli({"--mode", "restart", "-u", User, Host, "get", "-r", "up", Local.File("back")},
+                            {.ErrIsTerminal = true, .TimeoutMs = 60000});
+    ASSERT_EQ(Resume.Status, 0) << Describe(Resume);
+    EXPECT_NE(Resume.Err.find("1 of 1 files"), std::string::npos) << Describe(Resume);
+    EXPECT_EQ(Tree(Local.File("back")), Want);
 
     // A file that cannot be stored fails alone: the rest still goes, and
     // the failure is named at the end.
