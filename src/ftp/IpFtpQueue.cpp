@@ -276,6 +276,10 @@ void TIpFtpQueue::WndProc(TIpMessage &Msg)
         case CM_QUEUEAPPLY:
             Apply();
             break;
+        case IP_WM_TIMER:
+            FWindow.KillTimer(1);
+            RunNext();
+            break;
         case CM_QUEUENEXT:
             RunNext();
             break;
@@ -310,8 +314,8 @@ void TIpFtpQueue::RunNext()
             FStopReason = "Connection closed";
             Finish(FStopReason);
         } else {
-            // Replies still owed to an ended transfer: a moment later.
-            FWindow.PostMessage(CM_QUEUENEXT, 0, 0);
+            // Something else still busy with the client: a moment later.
+            FWindow.SetTimer(1, 50);
         }
         return;
     }
