@@ -74,6 +74,10 @@ void CopyBothWays(const std::string &Host, const std::string &User, const std::s
     TCliRun Get = RunCli({"-u", User, Host, "get", "-r", "up", Local.File("back")}, {.TimeoutMs = 60000});
     ASSERT_EQ(Get.Status, 0) << Describe(Get);
     EXPECT_EQ(Tree(Local.File("back")), Want);
+    TCliRun Active = RunCli({"--active", "-u", User, Host, "get", "-r", "up", Local.File("active")},
+                            {.TimeoutMs = 60000});
+    ASSERT_EQ(Active.Status, 0) << Describe(Active);
+    EXPECT_EQ(Tree(Local.File("active")), Want);
     // Restart mode resumes the one file cut short and skips the whole ones.
     ASSERT_EQ(::truncate(Local.File("back/many/f3").c_str(), 50), 0);
     TCliRun Resume = RunCli({"--mode", "restart", "-u", User, Host, "get", "-r", "up", Local.File("back")},
