@@ -159,7 +159,6 @@ uint32_t TIpFtpQueue::AddSkipped(TIpFtpQueueDirection Direction, const std::stri
 
 const TIpFtpQueueItem *TIpFtpQueue::Find(uint32_t Id) const
 {
-    // Ids grow with the position; ClearFinished only removes items.
     for (const TIpFtpQueueItem &Item : FItems)
         if (Item.Id == Id)
             return &Item;
