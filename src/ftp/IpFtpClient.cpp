@@ -1,6 +1,7 @@
 // Control connection of the FTP client: reply intake and assembly, the reply
-// state machine, the command stack, status dispatch, login and the commands
-// that need no data connection. Data transfers are in IpFtpTransfer.cpp.
+// state machine, the command stack, status dispatch and login. The other
+// control commands are in IpFtpCommands.cpp, data transfers in
+// IpFtpTransfer.cpp.
 
 #include "ftp/IpFtpClient.h"
 
@@ -159,7 +160,7 @@ void TIpCustomFtpClient::DoFtpError(int Code, const std::string &Text)
 
 void TIpCustomFtpClient::SendCommand(const std::string &Line)
 {
-    if (FControlSocket == INVALID_SOCKET)
+    if (FControlSocket == INVALID_SOCKET || SkipSettledType(Line))
         return;
     // Sent now, its answer would be taken for a reply the server still owes.
     if (FOwedReplies > 0) {
@@ -196,6 +197,7 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
     if ((FFtpState == stRetrieve || FFtpState == stStore || FFtpState == stDirectory) && IsTransferLine(Line))
         FTransferCommandSent = true;
     NoteQuerySent(Line);
+    NoteTypeSent(Line);
     DoFtpCommand(Shown);
 }
 
@@ -270,7 +272,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
 
     if (TlsReply(Text, Code))
         return;
-    if (FeatureReply(Text, Code))
+    if (FeatureReply(Text, Code) || DirCommandReply(Text, Code))
         return;
     switch (Code) {
     case 125:
@@ -674,65 +676,4 @@ bool TIpCustomFtpClient::Connected()
         return false;
     TIpBaseSocket *Socket = FindSocket(FControlSocket, false);
     return Socket && Socket->Connected();
-}
-
-bool TIpCustomFtpClient::ChangeDir(const std::string &Path)
-{
-    if (FFtpState != stReady || HasLineBreak(Path))
-        return false;
-    SetState(stDirectory);
-    SendCommand(Path.empty() ? std::string("PWD") : "CWD " + Path);
-    return true;
-}
-
-bool TIpCustomFtpClient::CurrentDir()
-{
-    if (FFtpState != stReady)
-        return false;
-    SetState(stCommand);
-    SendCommand("PWD");
-    return true;
-}
-
-bool TIpCustomFtpClient::QuerySystem()
-{
-    if (FFtpState != stReady)
-        return false;
-    SetState(stCommand);
-    SendCommand("SYST");
-    return true;
-}
-
-bool TIpCustomFtpClient::Delete(const std::string &FileName)
-{
-    if (FFtpState != stReady || FileName.empty() || HasLineBreak(FileName))
-        return false;
-    SetState(stCommand);
-    FRemoteFileName = FileName;
-    SendCommand("DELE " + FRemoteFileName);
-    WriteEventLog(sIpDeleting + FRemoteFileName);
-    return true;
-}
-
-bool TIpCustomFtpClient::Rename(const std::string &OldName, const std::string &NewName)
-{
-    if (FFtpState != stReady || OldName.empty() || NewName.empty() || HasLineBreak(OldName) ||
-        HasLineBreak(NewName))
-        return false;
-    // A full stack raises here, before anything changed.
-    PushCommand("RNTO " + NewName);
-    SetState(stRename);
-    FRemoteFileName = OldName;
-    WriteEventLog(sIpRenaming + FRemoteFileName);
-    SendCommand("RNFR " + FRemoteFileName);
-    return true;
-}
-
-bool TIpCustomFtpClient::SendFtpCommand(const std::string &Command)
-{
-    if (FFtpState != stReady || HasLineBreak(Command))
-        return false;
-    SetState(stCommand);
-    SendCommand(Command);
-    return true;
 }

@@ -109,6 +109,14 @@ public:
     bool Delete(const std::string &FileName);
     bool Rename(const std::string &OldName, const std::string &NewName);
     bool SendFtpCommand(const std::string &Command);
+    // Folder commands (IpFtpDirOps.cpp). MakeDir sends "MKD " (stCommand);
+    // its 257 (or 250) raises fscComplete with the created path as Info, and
+    // never moves the bound tree. RemoveDir sends "RMD " (stCommand; 250
+    // raises fscComplete). ChangeDirUp sends "CDUP" (stDirectory); its 200 or
+    // 250 goes on as a ChangeDir does, with "PWD".
+    bool MakeDir(const std::string &Path);
+    bool RemoveDir(const std::string &Path);
+    bool ChangeDirUp();
 
     // --- data transfers
     // Starts a listing ("LIST" or "NLST") of Path (empty: the current
@@ -216,6 +224,17 @@ public:
     // transfer has begun).
     int64_t RemoteModifyTime() const { return FRemoteModifyTime; }
     int64_t RemoteSize() const { return FRemoteSize; }
+    // Off by default (every transfer sends "TYPE "). On, "TYPE " goes out
+    // only when it differs from the last one sent in this session and not
+    // refused since: the server keeps the type until told otherwise.
+    bool TypeOnce() const { return FTypeOnce; }
+    void SetTypeOnce(bool Value) { FTypeOnce = Value; }
+    // The size (-1: unknown) and modification time (seconds since 1970 UTC;
+    // -1: unknown) of RemoteFile as a listing told them: a Retrieve of that
+    // file that follows asks SIZE, MDTM or MLST only for what is unknown.
+    void SetNextDownloadFacts(const std::string &RemoteFile, int64_t Size, int64_t ModifyTime);
+    // The server offers restarted stream transfers (FEAT: REST STREAM).
+    bool CanRestart() const;
 
     TSocket ControlSocket() const { return FControlSocket; }
     TSocket DataSocket() const { return FDataSocket; }
@@ -274,6 +293,15 @@ private:
     void NoteQuerySent(const std::string &Line);
     // Gives a completed download the server's modification time.
     void KeepRemoteModifyTime();
+
+    // Replies to MKD and CDUP (IpFtpDirOps.cpp); true when the reply was
+    // theirs. Also notes a refused TYPE.
+    bool DirCommandReply(const std::string &Text, int Code);
+    // A "TYPE " line the server already has: the next stacked line goes
+    // instead (true when Line was skipped).
+    bool SkipSettledType(const std::string &Line);
+    void NoteTypeSent(const std::string &Line);
+    uint64_t ControlSerial();
 
     void SetState(TIpFtpClientState Value) { FFtpState = Value; }
     // A new transfer: its own serial and nothing of the last one's progress.
@@ -428,6 +456,17 @@ private:
     std::string FQueryOut;             // the one awaiting its reply
     int64_t FRemoteModifyTime = -1;
     int64_t FRemoteSize = -1;
+
+    enum TDirCommand : uint8_t { dcNone, dcMkd, dcCdup };
+    TDirCommand FDirCommand = dcNone;
+    uint64_t FDirCommandSerial = 0; // the control connection it was sent on
+    bool FTypeOnce = false;
+    std::string FSettledType;       // the last "TYPE " line sent, until refused
+    bool FTypeAwaited = false;      // its reply has not come yet
+    uint64_t FSettledTypeSerial = 0;
+    std::string FKnownFile;         // SetNextDownloadFacts
+    int64_t FKnownSize = -1;
+    int64_t FKnownModifyTime = -1;
 };
 
 class TIpFtpClient : public TIpCustomFtpClient

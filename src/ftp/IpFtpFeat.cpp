@@ -177,10 +177,21 @@ void TIpCustomFtpClient::PlanDownloadQueries()
     FQueryOut.clear();
     FRemoteModifyTime = -1;
     FRemoteSize = -1;
+    // What a listing has told already is not asked again.
+    const bool Known = !FKnownFile.empty() && FKnownFile == FRemoteFileName;
+    FKnownFile.clear();
+    if (Known) {
+        FRemoteSize = FKnownSize;
+        FRemoteModifyTime = FKnownModifyTime;
+        if (FRemoteSize >= 0 && FTransferBinary && FExpectedSize < 0)
+            FExpectedSize = FRemoteSize;
+    }
     // Sizes in ASCII type are not the bytes that arrive; servers refuse
     // SIZE there, or give the size on disk.
-    if (FFileType == ftBinary && FFeatures.Size())
+    if (FFileType == ftBinary && FFeatures.Size() && FRemoteSize < 0)
         FQueries.push_back("SIZE " + FRemoteFileName);
+    if (FRemoteModifyTime >= 0)
+        return;
     if (FFeatures.Mdtm())
         FQueries.push_back("MDTM " + FRemoteFileName);
     else if (FFeatures.Mlst())

@@ -24,6 +24,8 @@ const TOperationName Operations[] = {
     {"mv", coRename, 2, 2, "mv OLD NEW"},
     {"chmod", coChmod, 2, 2, "chmod MODE NAME"},
     {"quote", coQuote, 1, SIZE_MAX, "quote LINE"},
+    {"mkdir", coMakeDir, 1, 1, "mkdir DIR"},
+    {"rmdir", coRemoveDir, 1, 1, "rmdir DIR"},
 };
 
 bool AllDigits(const std::string &S)
@@ -137,6 +139,10 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
             if (!NoValue())
                 return false;
             O.Verbose = true;
+        } else if (Name == "-r" || Name == "--recursive") {
+            if (!NoValue())
+                return false;
+            O.Recursive = true;
         } else if (Name == "--passive") {
             if (!NoValue())
                 return false;
@@ -279,7 +285,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         if (OpName == Candidate.Name)
             Op = &Candidate;
     if (!Op) {
-        Error = "unknown operation '" + OpName + "' (expected ls, nlst, get, put, rm, mv, chmod or quote)";
+        Error = "unknown operation '" + OpName + "' (expected ls, nlst, get, put, rm, mv, chmod, quote, mkdir or rmdir)";
         return false;
     }
     O.Operation = Op->Op;
@@ -338,9 +344,21 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
     }
     // Where an upload resumes is a property of the remote file, which this
     // tool does not ask for: the offset must be given.
-    if (O.Operation == coPut && O.Mode == cmRestart && O.RestartAt < 0) {
+    if (O.Operation == coPut && O.Mode == cmRestart && O.RestartAt < 0 && !O.Recursive) {
         Error = "put with --mode restart needs --restart-at N";
         return false;
+    }
+    if (O.Recursive) {
+        if (O.Operation != coGet && O.Operation != coPut) {
+            Error = "-r goes with get and put only";
+            return false;
+        }
+        // Each file resumes where it stands; one offset cannot fit them all.
+        if (O.RestartAt >= 0) {
+            Error = "--restart-at does not go with -r (--mode restart resumes each file)";
+            return false;
+        }
+        return true;
     }
     if (O.Operation == coGet && O.Args[0].back() == '/' && O.Args.size() == 1) {
         Error = "get needs a file name, not a folder: '" + O.Args[0] + "'";
@@ -360,14 +378,22 @@ std::string CliUsageText()
            "  nlst [DIR]           names only, as the server sends them\n"
            "  get REMOTE [LOCAL]   download (LOCAL: a file or folder; default the remote name)\n"
            "  put LOCAL [REMOTE]   upload (REMOTE default: the local file's name)\n"
+           "  get -r REMOTEDIR [LOCALDIR]  download a folder tree into LOCALDIR (default\n"
+           "                       the remote folder's name; created when missing)\n"
+           "  put -r LOCALDIR [REMOTEDIR]  upload a folder tree into REMOTEDIR (default\n"
+           "                       the local folder's name; created when missing)\n"
            "  rm NAME              delete a remote file\n"
            "  mv OLD NEW           rename a remote file\n"
            "  chmod MODE NAME      change permissions (sends SITE CHMOD MODE NAME)\n"
            "  quote LINE           send LINE as it is and print the reply\n"
+           "  mkdir DIR            create a remote folder\n"
+           "  rmdir DIR            remove an empty remote folder\n"
            "\n"
            "Options:\n"
            "  -u, --user USER[:PASSWORD]  log in as USER; without PASSWORD the password\n"
            "                              comes from $TOLVANE_PASSWORD (no user: empty name)\n"
+           "  -r, --recursive             get/put: a folder and everything in it; files\n"
+           "                              that failed are listed at the end (exit 1)\n"
            "      --passive               passive data connections (default)\n"
            "      --active                active data connections (PORT)\n"
            "      --ascii                 transfer files in ASCII type (default binary)\n"

@@ -8,7 +8,9 @@
 
 #include "base/IpInits.h"
 
-enum TCliOperation : uint8_t { coNone, coList, coNameList, coGet, coPut, coDelete, coRename, coChmod, coQuote };
+enum TCliOperation : uint8_t {
+    coNone, coList, coNameList, coGet, coPut, coDelete, coRename, coChmod, coQuote, coMakeDir, coRemoveDir
+};
 
 // FTP over TLS: off, when the server offers it (--ssl), required (--ssl-reqd).
 enum TCliTls : uint8_t { ctNone, ctTry, ctRequired };
@@ -28,6 +30,7 @@ struct TCliOptions
     bool ModeGiven = false;
     int64_t RestartAt = -1;  // -1: not given
     uint32_t TimeoutMs = 0;  // 0: none
+    bool Recursive = false;  // get -r, put -r: a whole folder
     bool Verbose = false;
     bool Help = false;
 

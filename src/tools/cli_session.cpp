@@ -15,6 +15,7 @@
 
 #include "base/IpStreams.h"
 #include "tools/cli_format.h"
+#include "tools/cli_tree.h"
 
 namespace {
 
@@ -144,6 +145,8 @@ TCliSession::TCliSession(const TCliOptions &Options, std::function<void(int)> Fi
 TCliSession::~TCliSession()
 {
     *FAlive = false;
+    // Its hooks hand the client's events back to this session's handlers.
+    FJob.reset();
     // The client outlives the members declared after it and closes its
     // sockets in its destructor: nothing it reports then may reach us.
     FClient.OnCommandSent = nullptr;
@@ -212,7 +215,8 @@ void TCliSession::BindEvents()
             FListingCut = OneLine(Text);
             return;
         }
-        if (FPhase >= phQuit || FDecided)
+        // A job reports each file's failure itself and goes on.
+        if (FPhase >= phQuit || FDecided || FPhase == phJob)
             return;
         if (IpFtpIsLocalError(Code))
             Fail(CliExitLocal, OneLine(Text));
@@ -228,6 +232,8 @@ void TCliSession::BindEvents()
             FDecided = true;
             FExitCode = CliExitOk;
         }
+        if (FPhase == phJob && FJob)
+            FJob->ConnectionLost();
         if (FPhase < phQuit)
             Fail(CliExitNetwork, "Connection closed by the server");
         FinishNow();
@@ -235,7 +241,7 @@ void TCliSession::BindEvents()
     FClient.OnIdleTimeout = [this](TObject *, TSocket, bool &Reset) {
         // The control connection is quiet while data flows; the data
         // connection has its own time-out.
-        if (FPhase == phOperation && FClient.DataSocket() != INVALID_SOCKET) {
+        if ((FPhase == phOperation || FPhase == phJob) && FClient.DataSocket() != INVALID_SOCKET) {
             Reset = true;
             return;
         }
@@ -250,7 +256,8 @@ void TCliSession::BindEvents()
 void TCliSession::Start()
 {
     const auto &A = FOptions.Args;
-    switch (FOptions.Operation) {
+    // A folder job checks its own sides once logged in.
+    switch (FOptions.Recursive ? coNone : FOptions.Operation) {
     case coGet: {
         FRemotePath = A[0];
         const std::string Name = BaseName(A[0]);
@@ -420,6 +427,8 @@ void TCliSession::OperationReply(int Code, const std::string &Text)
         break;
     case coDelete:
     case coChmod:
+    case coMakeDir:
+    case coRemoveDir:
         if (Code >= 200)
             Succeed();
         break;
@@ -488,7 +497,7 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
         }
         break;
     case fscTimeout:
-        if (FPhase < phQuit)
+        if (FPhase < phQuit && FPhase != phJob)
             Fail(CliExitTimeout, "Transfer timed out");
         break;
     default:
@@ -521,6 +530,13 @@ void TCliSession::StartOperation()
         return;
     const auto &A = FOptions.Args;
     bool Started = false;
+    if (FOptions.Recursive) {
+        FPhase = phJob;
+        FJob = std::make_unique<TCliTreeJob>(FClient, FOptions, FProgressTty,
+                                             [this](int Code, const std::string &Message) { JobDone(Code, Message); });
+        FJob->Start();
+        return;
+    }
     try {
         switch (FOptions.Operation) {
         case coList:
@@ -566,6 +582,12 @@ void TCliSession::StartOperation()
             break;
         case coQuote:
             Started = FClient.SendFtpCommand(A[0]);
+            break;
+        case coMakeDir:
+            Started = FClient.MakeDir(A[0]);
+            break;
+        case coRemoveDir:
+            Started = FClient.RemoveDir(A[0]);
             break;
         default:
             break;
@@ -681,6 +703,14 @@ std::string TCliSession::NetworkMessage(TSocket Handle, int Code, const std::str
             Where = std::string(" to ") + Text + " port " + std::to_string(ntohs(Addr.sin_port));
     }
     return "data connection" + Where + " failed: " + Reason;
+}
+
+void TCliSession::JobDone(int Code, const std::string &Message)
+{
+    if (Code == CliExitOk)
+        Succeed();
+    else
+        Fail(Code, Message.empty() ? std::string("the job did not complete") : Message);
 }
 
 void TCliSession::Succeed()

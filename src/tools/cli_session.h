@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "ftp/IpFtpClient.h"
@@ -40,6 +41,8 @@ inline constexpr int CliExitNetwork = 3;  // socket or proxy failure, connection
 inline constexpr int CliExitTimeout = 4;
 inline constexpr int CliExitLocal = 5;    // local file cannot be read or written
 
+class TCliTreeJob;
+
 class TCliSession
 {
 public:
@@ -57,7 +60,7 @@ public:
     void Interrupt(int Signal);
 
 private:
-    enum TPhase : uint8_t { phIdle, phLogin, phSystem, phSystemPwd, phChangeDir, phOperation, phQuit, phDone };
+    enum TPhase : uint8_t { phIdle, phLogin, phSystem, phSystemPwd, phChangeDir, phOperation, phJob, phQuit, phDone };
 
     void BindEvents();
     void Reply(int Code, const std::string &Text);
@@ -72,6 +75,8 @@ private:
     // words of the system; the engine's own text goes to the trace.
     std::string NetworkMessage(TSocket Handle, int Code, const std::string &EngineText);
 
+    // get -r / put -r: the job has ended with Code (Message for a failure).
+    void JobDone(int Code, const std::string &Message);
     void Succeed();
     void Fail(int Code, const std::string &Message);
     void Quit();
@@ -117,4 +122,5 @@ private:
     bool FProgressTty = false;
     bool FProgressShown = false;
     std::chrono::steady_clock::time_point FTransferStart;
+    std::unique_ptr<TCliTreeJob> FJob;
 };

@@ -57,6 +57,9 @@ TEST_F(CliBinary, UsageErrorsExitTwoWithOneLine)
         {Closed, "quote", "NOOP\nDELE b"},
         {"-u", "bob\r\nDELE x:pw", Closed, "ls"},
         {Closed, "get", "dir/"},
+        {"-r", Closed, "rm", "x"},
+        {"-r", "--restart-at", "5", Closed, "get", "dir"},
+        {Closed, "mkdir"},
     };
     for (const auto &Args : Cases) {
         std::string Shown;
