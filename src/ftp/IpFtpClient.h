@@ -44,9 +44,32 @@ enum TIpFtpStatusCode : uint8_t {
     fscTimeout
 };
 
-// FTP over TLS (explicit, AUTH TLS): off, used when the server offers it,
-// or required (a server without it ends the login).
-enum TIpFtpTlsMode : uint8_t { tmNone, tmExplicit, tmRequired };
+// tmNone: plain FTP. tmExplicit: AUTH TLS, plain only when the server refuses
+// AUTH with a 5xx. tmRequired: AUTH TLS or no login. tmImplicit: TLS from the
+// first byte (default port 990), then PBSZ 0 / PROT P as for explicit.
+enum TIpFtpTlsMode : uint8_t { tmNone, tmExplicit, tmRequired, tmImplicit };
+
+// How the control connection's certificate came to be accepted.
+enum TIpFtpTlsTrust : uint8_t {
+    ttNone,        // no TLS on this session (or not yet)
+    ttVerified,    // the CA chain and the host name checked out
+    ttPinned,      // it matched the fingerprint set with SetTlsFingerprint
+    ttUserTrusted  // verification failed and OnFtpCertificate's handler trusted it
+};
+
+// What a trust question shows (all texts UTF-8, ready to show).
+struct TIpFtpCertificateInfo {
+    std::string Host;       // host as the user typed it, without port
+    uint16_t Port = 0;
+    std::string Subject;    // one line, e.g. "CN=ftp.example.com, O=Example"
+    std::string Issuer;     // one line, same form
+    std::string NotBefore;  // "2026-01-31 12:00:00 UTC"
+    std::string NotAfter;
+    std::string Reason;     // why verification failed, e.g. "self-signed certificate"
+    std::string Sha256;     // "AB:CD:...": 32 upper-case hex pairs joined by ':'
+    std::string Pem;        // the server's leaf certificate, PEM
+};
+using TIpFtpCertificateEvent = std::function<void(TObject *Sender, const TIpFtpCertificateInfo &Info)>;
 
 enum TIpFtpFileType : uint8_t { ftAscii, ftBinary };
 
@@ -82,6 +105,8 @@ inline constexpr uint32_t CM_IPFTPABORTED = 4772;
 inline constexpr int IpFtpListingCutCode = 8101;   // the listing passed IpFtpMaxListingSize
 inline constexpr int IpFtpIncompleteCode = 8102;   // the data connection ended without every byte
 inline constexpr int IpFtpCancelledCode = 8103;    // the user cancelled the transfer
+// The login ended because the server's certificate was not trusted.
+inline constexpr int IpFtpCertificateRefusedCode = 8104;
 inline bool IpFtpIsLocalError(int Code) { return Code > 0 && Code < 8000; }
 
 inline constexpr int IpFtpCommandStackSize = 128;
@@ -191,6 +216,25 @@ public:
     // The control connection runs TLS (and, once logged in, so does every
     // data connection).
     bool TlsActive() const { return FTlsStage >= tsSecured; }
+    // Accept exactly the certificate with this SHA-256 fingerprint (hex;
+    // colons, blanks and case ignored), without any CA or name check; any
+    // other certificate is refused (the error text names the presented
+    // fingerprint). Empty: normal verification. Takes effect at the next Login.
+    void SetTlsFingerprint(const std::string &Sha256);
+    const std::string &TlsFingerprint() const { return FTlsFingerprint; }
+    // The answer to OnFtpCertificate. Trust: the login goes on (USER is
+    // sent) and TlsTrust() becomes ttUserTrusted. Refused: the connection
+    // is closed and OnFtpLoginError reports IpFtpCertificateRefusedCode.
+    // May be called from inside the handler or any time later; without a
+    // pending question it does nothing.
+    void AnswerCertificate(bool Trust);
+    // A question is open: nothing more is sent until it is answered.
+    bool CertificatePending() const { return FCertificatePending; }
+    TIpFtpTlsTrust TlsTrust() const { return FTlsTrust; }
+    // "TLS 1.3" / "TLS 1.2" of the control connection; empty without TLS.
+    std::string TlsVersion() const;
+    // tmExplicit and the server refused AUTH TLS (5xx): the session is plain.
+    bool TlsFellBack() const { return FTlsFellBack; }
     // Ask the server's features (FEAT; OPTS UTF8 ON and OPTS MLST with the
     // facts the client reads, when offered) as the last step of every login; on by default. Takes effect at the
     // next login.
@@ -239,6 +283,10 @@ public:
     // Every line sent on the control connection, as sent (without CRLF),
     // except that the argument of PASS and ACCT reads "****".
     TIpFtpCommandEvent OnFtpCommand;
+    // The server's certificate failed verification and no fingerprint is
+    // set: the handshake has completed and nothing more is sent until
+    // AnswerCertificate. Unbound, such a login fails.
+    TIpFtpCertificateEvent OnFtpCertificate;
 
 protected:
     void Notification(TComponent *AComponent, TOperation Operation) override;
@@ -248,6 +296,7 @@ protected:
     virtual void DoFtpCommand(const std::string &Line);
     virtual void DoFtpConnected();
     virtual void DoFtpDisconnected();
+    virtual void DoFtpCertificate(const TIpFtpCertificateInfo &Info);
 
 private:
     enum TTlsStage : uint8_t { tsOff, tsAuth, tsHandshake, tsSecured, tsPbsz, tsProt, tsProtected };
@@ -382,6 +431,10 @@ private:
     std::string FTlsCaFile;
     bool FTlsVerify = true;
     TTlsStage FTlsStage = tsOff;
+    std::string FTlsFingerprint;   // normalised: upper-case hex, no separators
+    bool FCertificatePending = false;
+    TIpFtpTlsTrust FTlsTrust = ttNone;
+    bool FTlsFellBack = false;
     std::shared_ptr<TIpTlsContext> FTlsContext;
     std::string FTlsLoginReply; // the 230 held back until the data connections are protected
     bool FDataTlsGo = false;    // the server has answered this transfer's command with 125/150
