@@ -27,7 +27,7 @@ TIpFtpTlsMode TlsModeOf(TEncryptionChoice Choice)
     case ecRequire:
         return tmRequired;
     case ecImplicit:
-        return tmRequired; // the caller asks the engine for implicit TLS
+        return tmImplicit;
     case ecPlain:
         return tmNone;
     default:

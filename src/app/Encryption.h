@@ -22,8 +22,6 @@ enum TEncryptionChoice : uint8_t { ecRequire, ecAuto, ecImplicit, ecPlain };
 const char *EncryptionWord(TEncryptionChoice Choice);
 std::optional<TEncryptionChoice> EncryptionOfWord(const std::string &Word);
 
-// ecImplicit gives tmRequired here: the engine names its implicit mode
-// itself (EngineTls::ImplicitMode).
 TIpFtpTlsMode TlsModeOf(TEncryptionChoice Choice);
 // The port a host without one is reached on.
 uint16_t DefaultPortOf(TEncryptionChoice Choice);

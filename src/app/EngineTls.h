@@ -3,9 +3,7 @@
 // question and its answer, how the session's certificate was accepted, the
 // TLS version, a fall back to plain FTP and implicit TLS. Everything the
 // window needs of it passes here, so the rest of the window depends on this
-// one small surface. While the engine lacks the interface, the calls do
-// nothing and a certificate that fails verification ends the login with
-// the engine's own error, as before.
+// one small surface (the question and the store see only the details).
 
 #include <cstdint>
 #include <functional>
@@ -29,78 +27,37 @@ enum TSessionTrust : uint8_t { stNoTls, stVerified, stTrustedByUser };
 
 namespace EngineTls {
 
-template <typename C>
-concept HasTrust = requires(C &Client, const C &Const) {
-    Client.OnFtpCertificate;
-    Client.AnswerCertificate(true);
-    Const.CertificatePending();
-    Const.TlsTrust();
-    Const.TlsVersion();
-    Const.TlsFellBack();
-};
+inline constexpr int CertificateRefusedCode = IpFtpCertificateRefusedCode;
 
-// The engine's error code for a certificate the user refused.
-inline constexpr int CertificateRefusedCode = 8104;
-
-template <typename C> void BindCertificateEvent(C &Client, std::function<void(const TCertificateDetails &)> Handler)
+inline void BindCertificateEvent(TIpFtpClient &Client, std::function<void(const TCertificateDetails &)> Handler)
 {
-    if constexpr (HasTrust<C>) {
-        if (!Handler) {
-            Client.OnFtpCertificate = nullptr;
-            return;
-        }
-        Client.OnFtpCertificate = [Handler](TObject *, const auto &Info) {
-            Handler(TCertificateDetails{Info.Host, Info.Port, Info.Subject, Info.Issuer, Info.NotBefore,
-                                        Info.NotAfter, Info.Reason, Info.Sha256, Info.Pem});
-        };
+    if (!Handler) {
+        Client.OnFtpCertificate = nullptr;
+        return;
+    }
+    Client.OnFtpCertificate = [Handler](TObject *, const TIpFtpCertificateInfo &Info) {
+        Handler(TCertificateDetails{Info.Host, Info.Port, Info.Subject, Info.Issuer, Info.NotBefore, Info.NotAfter,
+                                    Info.Reason, Info.Sha256, Info.Pem});
+    };
+}
+
+inline void AnswerCertificate(TIpFtpClient &Client, bool Trust) { Client.AnswerCertificate(Trust); }
+inline bool CertificatePending(const TIpFtpClient &Client) { return Client.CertificatePending(); }
+
+inline TSessionTrust SessionTrust(const TIpFtpClient &Client)
+{
+    switch (Client.TlsTrust()) {
+    case ttVerified:
+        return stVerified;
+    case ttPinned:
+    case ttUserTrusted:
+        return stTrustedByUser;
+    default:
+        return stNoTls;
     }
 }
 
-template <typename C> void AnswerCertificate(C &Client, bool Trust)
-{
-    if constexpr (HasTrust<C>)
-        Client.AnswerCertificate(Trust);
-}
-
-template <typename C> bool CertificatePending(const C &Client)
-{
-    if constexpr (HasTrust<C>)
-        return Client.CertificatePending();
-    return false;
-}
-
-template <typename C> TSessionTrust SessionTrust(const C &Client)
-{
-    if constexpr (HasTrust<C>) {
-        // ttNone, ttVerified, ttPinned, ttUserTrusted
-        const int Trust = static_cast<int>(Client.TlsTrust());
-        return Trust == 1 ? stVerified : Trust >= 2 ? stTrustedByUser : stNoTls;
-    }
-    return Client.TlsActive() ? stVerified : stNoTls;
-}
-
-template <typename C> std::string TlsVersion(const C &Client)
-{
-    if constexpr (HasTrust<C>)
-        return Client.TlsVersion();
-    return "TLS";
-}
-
-template <typename C> bool FellBack(const C &Client)
-{
-    if constexpr (HasTrust<C>)
-        return Client.TlsFellBack();
-    return false;
-}
-
-// tmImplicit follows tmRequired in the engine's modes; an engine without
-// the trust interface has no implicit mode either, and requires explicit
-// TLS instead, which never weakens the connection.
-template <typename C> TIpFtpTlsMode ImplicitMode(const C &)
-{
-    if constexpr (HasTrust<C>)
-        return static_cast<TIpFtpTlsMode>(tmRequired + 1);
-    return tmRequired;
-}
+inline std::string TlsVersion(const TIpFtpClient &Client) { return Client.TlsVersion(); }
+inline bool FellBack(const TIpFtpClient &Client) { return Client.TlsFellBack(); }
 
 } // namespace EngineTls

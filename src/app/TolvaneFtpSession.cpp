@@ -22,7 +22,6 @@
 #include "app/AppRules.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
-#include "app/EngineTls.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/HostSettings.h"
@@ -131,7 +130,7 @@ void TTolvaneFtp::StartLogin()
     SetConnectCaption(true);
     FSessionWanted = true;
     FClient->SetPassiveMode(chkPassive->isChecked());
-    FClient->SetTlsMode(Encryption() == ecImplicit ? EngineTls::ImplicitMode(*FClient) : TlsModeOf(Encryption()));
+    FClient->SetTlsMode(TlsModeOf(Encryption()));
     FClient->SetDefaultPort(DefaultPortOf(Encryption()));
     FStatus->ShowSecurity(QString());
     FLoginTrouble.clear();
