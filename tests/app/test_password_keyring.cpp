@@ -59,14 +59,14 @@ TEST_F(PasswordKeyring, WithoutAKeyringTheFileKeepsItAndOffMeansAsked)
     Find<QCheckBox>("chkRememberPassword")->setChecked(false);
     QTest::mouseClick(Find<QPushButton>("sBitBtn5"), Qt::LeftButton);
     EXPECT_EQ(ReadFile(SettingsPath()).find("\nPassword="), std::string::npos) << ReadFile(SettingsPath());
-    Window.reset();
+    TearDown();
     StartWindow();
     EXPECT_EQ(Text("edtPassword"), "");
     QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
     ASSERT_EQ(Dialogs.PasswordPrompts.size(), 1u);
     EXPECT_NE(Outcome(*Window).find("no password was given"), std::string::npos) << Outcome(*Window);
     EXPECT_EQ(Text("ConnectBtn"), "Connect");
-    Window.reset();
+    TearDown();
 
     // The unattended upload has no password to log in with.
     ASSERT_TRUE(WriteFile(Dir.File("up.txt"), "x"));
@@ -128,7 +128,7 @@ TEST_F(PasswordKeyring, DISABLED_InChild)
     QTest::mouseClick(Find<QPushButton>("sBitBtn5"), Qt::LeftButton);
     ASSERT_EVENTUALLY(ReadFile(SettingsPath()).find("\nPassword=") == std::string::npos, 20000) << Outcome(*Window);
     EXPECT_NE(Outcome(*Window).find("kept in the keyring"), std::string::npos) << Outcome(*Window);
-    Window.reset();
+    TearDown();
     StartWindow();
     ASSERT_EVENTUALLY(Text("edtPassword") == "pw", 20000) << Outcome(*Window);
 }

@@ -149,7 +149,7 @@ TEST_F(WindowTls, TheUnattendedUploadWaitsForTheQuestionAndARefusalSaysWhy)
             EXPECT_NE(Dialogs.Messages[0].find("certificate was not trusted"), std::string::npos) << Dialogs.Messages[0];
             EXPECT_FALSE(FileExists(Server.Path(Name)));
         }
-        Window.reset();
+        TearDown();
     }
 }
 
@@ -203,6 +203,6 @@ TEST_F(WindowTls, RequiredTlsSendsNothingButAuthTlsInTheClear)
             EXPECT_EQ(Text("ConnectBtn"), "Connect");
             EXPECT_NE(Outcome(*Window), "") << "says why";
         }
-        Window.reset();
+        TearDown();
     }
 }
