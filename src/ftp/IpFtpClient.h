@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ftp/IpFtpDirTree.h"
 #include "ftp/IpFtpFeatures.h"
@@ -235,6 +237,10 @@ public:
     std::string TlsVersion() const;
     // tmExplicit and the server refused AUTH TLS (5xx): the session is plain.
     bool TlsFellBack() const { return FTlsFellBack; }
+    // The port of an implicit-TLS login whose host names none (990);
+    // DefaultPort serves the other modes.
+    uint16_t ImplicitPort() const { return FImplicitPort; }
+    void SetImplicitPort(uint16_t Value) { FImplicitPort = Value; }
     // Ask the server's features (FEAT; OPTS UTF8 ON and OPTS MLST with the
     // facts the client reads, when offered) as the last step of every login; on by default. Takes effect at the
     // next login.
@@ -308,6 +314,15 @@ private:
     void StartDataTls(TSocket Handle);
     std::string TlsHostName() const;
     void FailLogin(int Code, const std::string &Text);
+    // Trust (IpFtpTrust.cpp): the control connection's TLS engine, implicit
+    // TLS at the connect, the decision on the certificate once the
+    // handshake completed, and the login's way on once it is accepted.
+    std::unique_ptr<TIpTls> MakeControlTls();
+    void StartImplicitTls(TSocket Handle);
+    void CertificateChecked();
+    void TlsAccepted();
+    // The encrypted greeting of an implicit-TLS login; true when it was that.
+    bool ImplicitGreeting(int Code);
 
     // Features and listings (IpFtpFeat.cpp).
     // The login's last steps: FEAT, OPTS UTF8 ON, then logged in.
@@ -435,6 +450,12 @@ private:
     bool FCertificatePending = false;
     TIpFtpTlsTrust FTlsTrust = ttNone;
     bool FTlsFellBack = false;
+    uint16_t FImplicitPort = 990;
+    std::string FTlsPin;        // the fingerprint to accept, 64 upper-case hex digits
+    std::string FTlsPeerSha256; // the control connection's accepted certificate
+    bool FImplicitGreeting = false; // implicit TLS is up; the 220 is awaited
+    // Replies that came while the certificate question was open.
+    std::vector<std::pair<std::string, int>> FHeldReplies;
     std::shared_ptr<TIpTlsContext> FTlsContext;
     std::string FTlsLoginReply; // the 230 held back until the data connections are protected
     bool FDataTlsGo = false;    // the server has answered this transfer's command with 125/150
