@@ -488,7 +488,13 @@ void TTolvaneFtp::BindClient()
     FTrust->OnMessage = [this](const QString &Text) { Report(Text, true); };
     EngineTls::BindCertificateEvent(C, [this](const TCertificateDetails &Info) { FTrust->CertificateEvent(Info); });
     FPasswords = new TPasswordKeeper(this, FSettingsPath);
-    FPasswords->OnNote = [this](const QString &Text) { Report(Text); };
+    // The keyring answers later: its note must not hide a newer outcome of
+    // anything reported since the save, so then only the log gets it.
+    FPasswords->OnNote = [this](const QString &Text) {
+        FLogPage->AddNote(Text);
+        if (FReports == FReportsAtSave)
+            FStatus->ShowOutcome(Text);
+    };
 
     C.SetDirectoryTree(FTree);
     FTree->SetFtpClient(&C);

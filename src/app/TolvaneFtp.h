@@ -240,6 +240,8 @@ private:
     std::string FSettingsProblem;
     TCertificateTrust *FTrust = nullptr;
     TPasswordKeeper *FPasswords = nullptr;
+    int FReports = 0;       // outcomes reported so far
+    int FReportsAtSave = 0; // ... when the settings were last written
     bool FLoginWhenPassword = false; // the automatic login waits for the keyring
     int FLoginLeftMs = -1;           // the login time-out's rest while the question is open
     QElapsedTimer FQuestionClock;

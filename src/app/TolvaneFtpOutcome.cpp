@@ -23,6 +23,7 @@ QString OpWord(bool Upload) { return Upload ? QObject::tr("Upload") : QObject::t
 
 void TTolvaneFtp::Report(const QString &Text, bool Box)
 {
+    ++FReports;
     FStatus->ShowOutcome(Text);
     FLogPage->AddNote(Text);
     if (Box && !FNoQuestions)

@@ -85,6 +85,7 @@ void TTolvaneFtp::WriteSettings()
     FPasswords->PrepareSave(Settings);
     WriteHostSettings(FSettingsPath, Settings);
     Settings.Password = Utf8(edtPassword);
+    FReportsAtSave = FReports;
     FPasswords->AfterSave(Settings, DefaultPortOf(Encryption()));
 }
 
