@@ -1,5 +1,7 @@
 #include "app/DialogProvider.h"
 
+#include "app/EngineTls.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -82,6 +84,23 @@ public:
         Box.setEscapeButton(Keep);
         Box.exec();
         return Box.clickedButton() == Cancel;
+    }
+
+    TTrustAnswer AskTrust(QWidget *Parent, const TCertificateDetails &Info, const std::string &OldSha256) override
+    {
+        TTrustQuestion Box(Info, OldSha256, Parent);
+        Box.exec();
+        return Box.Answer();
+    }
+
+    bool AskPassword(QWidget *Parent, const QString &Prompt, QString &Password) override
+    {
+        bool Ok = false;
+        const QString Text = QInputDialog::getText(Parent, QStringLiteral("Tolvane FTP Uploader"), Prompt,
+                                                   QLineEdit::Password, QString(), &Ok);
+        if (Ok)
+            Password = Text;
+        return Ok;
     }
 };
 

@@ -4,7 +4,12 @@
 
 #include <QString>
 
+#include <string>
+
+#include "app/TrustQuestion.h"
+
 class QWidget;
+struct TCertificateDetails;
 
 enum TDialogAnswer { daNone, daYes, daNo };
 
@@ -31,6 +36,12 @@ public:
     // A transfer runs while the user disconnects or closes: true to cancel
     // it, false to keep it going.
     virtual bool AskCancelTransfer(QWidget *Parent, const QString &Text) = 0;
+    // A server certificate that could not be verified (OldSha256 empty), or
+    // one that differs from the one trusted before (OldSha256 names that).
+    // A box closed without an answer is taCancel.
+    virtual TTrustAnswer AskTrust(QWidget *Parent, const TCertificateDetails &Info, const std::string &OldSha256) = 0;
+    // The password for a login, typed hidden; false when cancelled.
+    virtual bool AskPassword(QWidget *Parent, const QString &Prompt, QString &Password) = 0;
 };
 
 // The provider in use (Qt's standard dialogs unless a test installed another).

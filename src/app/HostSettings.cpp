@@ -16,8 +16,8 @@
 namespace {
 
 const char *const Section = "TolvaneFtp";
-const char *const Keys[] = {"Host", "Username", "Password", "Default", "Passive"};
-constexpr int KeyCount = 5;
+const char *const Keys[] = {"Host", "Username", "Password", "Default", "Passive", "Encryption", "RememberPassword"};
+constexpr int KeyCount = 7;
 
 // A settings file is a few hundred bytes; anything far beyond that is not
 // ours to interpret, and reading it whole must not cost the program its memory.
@@ -145,6 +145,30 @@ std::string HostIniPath()
     return HostIniPathFor(ExecutableDir(), Xdg ? Xdg : "", Home ? Home : "");
 }
 
+bool ReadPrivateFile(const std::string &Path, std::string &Text, std::string *Problem)
+{
+    return LoadWhole(Path, Text, MaxReadSize, Problem) == ldOk;
+}
+
+// Written beside the target and renamed over it, so a failed write never
+// leaves half a file.
+bool ReplacePrivateFile(const std::string &Path, const std::string &Data)
+{
+    if (!MakeDirs(ParentOf(Path)))
+        return false;
+    const std::string Temp = Path + ".new";
+    ::unlink(Temp.c_str());
+    const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (Fd < 0)
+        return false;
+    const bool Written = WriteAll(Fd, Data) && ::fchmod(Fd, 0600) == 0 && ::fsync(Fd) == 0;
+    if (::close(Fd) != 0 || !Written || ::rename(Temp.c_str(), Path.c_str()) != 0) {
+        ::unlink(Temp.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::string QuoteValue(const std::string &Value)
 {
     const auto Blank = [](char C) { return C == ' ' || C == '\t'; };
@@ -174,6 +198,8 @@ THostSettings ReadHostSettings(const std::string &Path, std::string *Problem)
     for (int I = 0; I < 4; ++I)
         *Fields[I] = UnquoteValue(Ini.GetValue(Section, Keys[I], ""));
     Result.Passive = std::string(Ini.GetValue(Section, "Passive", "1")) != "0";
+    Result.Encryption = Ini.GetValue(Section, "Encryption", "auto");
+    Result.RememberPassword = std::string(Ini.GetValue(Section, "RememberPassword", "1")) != "0";
     return Result;
 }
 
@@ -193,23 +219,11 @@ void LoadForUpdate(const std::string &Path, CSimpleIniA &Ini, const EHostSetting
         Ini.Reset();
 }
 
-// Written beside the target and renamed over it, so a failed write never
-// leaves half a settings file.
 void SaveReplacing(const std::string &Path, const CSimpleIniA &Ini, const EHostSettingsError &Failure)
 {
     std::string Data;
-    if (Ini.Save(Data) < 0 || !MakeDirs(ParentOf(Path)))
+    if (Ini.Save(Data) < 0 || !ReplacePrivateFile(Path, Data))
         throw Failure;
-    const std::string Temp = Path + ".new";
-    ::unlink(Temp.c_str());
-    const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (Fd < 0)
-        throw Failure;
-    const bool Written = WriteAll(Fd, Data) && ::fchmod(Fd, 0600) == 0 && ::fsync(Fd) == 0;
-    if (::close(Fd) != 0 || !Written || ::rename(Temp.c_str(), Path.c_str()) != 0) {
-        ::unlink(Temp.c_str());
-        throw Failure;
-    }
 }
 
 } // namespace
@@ -224,10 +238,12 @@ void WriteHostSettings(const std::string &Path, const THostSettings &Settings)
     for (const char *Key : Keys)
         Ini.Delete(Section, Key);
     const std::string Passive = Settings.Passive ? "1" : "0";
-    const std::string *Fields[] = {&Settings.Host, &Settings.Username, &Settings.Password,
-                                   &Settings.Default, &Passive};
+    const std::string Remember = Settings.RememberPassword ? "1" : "0";
+    const std::string *Fields[] = {&Settings.Host, &Settings.Username, &Settings.Password, &Settings.Default,
+                                   &Passive, &Settings.Encryption, &Remember};
     for (int I = 0; I < KeyCount; ++I)
-        if (Ini.SetValue(Section, Keys[I], QuoteValue(OneLine(*Fields[I])).c_str()) < 0)
+        if ((I != 2 || Settings.PasswordInFile) &&
+            Ini.SetValue(Section, Keys[I], QuoteValue(OneLine(*Fields[I])).c_str()) < 0)
             throw Failure;
     SaveReplacing(Path, Ini, Failure);
 }

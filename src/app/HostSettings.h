@@ -15,6 +15,13 @@ struct THostSettings
     // Passive data connections; a file without the key means passive, which
     // is what works behind the routers most users sit behind.
     bool Passive = true;
+    // "require", "auto", "implicit" or "plain" (absent: "auto"); what the
+    // window makes of it is in Encryption.h.
+    std::string Encryption = "auto";
+    // Whether the password is kept at all; absent: on. PasswordInFile false
+    // leaves it out of the file (it is kept in the keyring instead).
+    bool RememberPassword = true;
+    bool PasswordInFile = true;
 };
 
 // Raised when the settings cannot be written; the message is
@@ -45,7 +52,8 @@ THostSettings ReadHostSettings(const std::string &Path, std::string *Problem = n
 std::string QuoteValue(const std::string &Value);
 std::string UnquoteValue(const std::string &Value);
 
-// Writes the keys in the order Host, Username, Password, Default, Passive. The
+// Writes the keys in the order Host, Username, Password, Default, Passive,
+// Encryption, RememberPassword (Password only when PasswordInFile). The
 // file is replaced as a whole and readable by its owner only (it holds a
 // password); a missing configuration folder is created. Throws
 // EHostSettingsError when the file cannot be written, and when the path
@@ -58,3 +66,12 @@ void WriteHostSettings(const std::string &Path, const THostSettings &Settings);
 // its owner only). Throws EHostSettingsError when it cannot be written.
 bool ReadHostFlag(const std::string &Path, const char *Key, bool Default);
 void WriteHostFlag(const std::string &Path, const char *Key, bool Value);
+
+// The program's small private files (host.ini, the trusted certificates).
+// ReadPrivateFile: false for an absent file, and for one that cannot be
+// read or is no such file (not a regular file, over 1 MiB), which *Problem
+// then names. ReplacePrivateFile: the file replaced as a whole (written
+// beside it, then renamed over it), readable by its owner only, missing
+// folders created; false when that failed, and the old file is untouched.
+bool ReadPrivateFile(const std::string &Path, std::string &Text, std::string *Problem = nullptr);
+bool ReplacePrivateFile(const std::string &Path, const std::string &Data);

@@ -39,7 +39,8 @@ std::string TransferSummary(int64_t Bytes, int64_t Total, int64_t ElapsedMs)
     return Text;
 }
 
-TStatusLine::TStatusLine(QStatusBar *Bar) : QObject(Bar), FOutcome(new QLabel(Bar)), FTransfer(new QLabel(Bar))
+TStatusLine::TStatusLine(QStatusBar *Bar)
+    : QObject(Bar), FOutcome(new QLabel(Bar)), FTransfer(new QLabel(Bar)), FSecurity(new QLabel(Bar))
 {
     FOutcome->setObjectName(QStringLiteral("StatusOutcome"));
     FOutcome->setTextFormat(Qt::PlainText);
@@ -47,8 +48,12 @@ TStatusLine::TStatusLine(QStatusBar *Bar) : QObject(Bar), FOutcome(new QLabel(Ba
     FTransfer->setObjectName(QStringLiteral("StatusTransfer"));
     FTransfer->setTextFormat(Qt::PlainText);
     FTransfer->setAccessibleName(tr("Transfer"));
+    FSecurity->setObjectName(QStringLiteral("StatusSecurity"));
+    FSecurity->setTextFormat(Qt::PlainText);
+    FSecurity->setAccessibleName(tr("Connection security"));
     Bar->addWidget(FOutcome, 1);
     Bar->addPermanentWidget(FTransfer);
+    Bar->addPermanentWidget(FSecurity);
 }
 
 void TStatusLine::ShowOutcome(const QString &Text)
@@ -80,3 +85,11 @@ void TStatusLine::EndTransfer()
 }
 
 QString TStatusLine::TransferText() const { return FTransfer->text(); }
+
+void TStatusLine::ShowSecurity(const QString &Text)
+{
+    FSecurity->setText(Text);
+    FSecurity->setToolTip(Text);
+}
+
+QString TStatusLine::Security() const { return FSecurity->text(); }

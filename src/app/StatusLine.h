@@ -1,7 +1,7 @@
 #pragma once
 // The main window's status bar: the latest outcome of what the user started
-// (or why an action cannot run now) on the left, and the running transfer's
-// bytes, rate and time left on the right.
+// (or why an action cannot run now) on the left, the running transfer's
+// bytes, rate and time left, and the session's encryption on the right.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -38,9 +38,14 @@ public:
     void EndTransfer();
     QString TransferText() const;
 
+    // How the session is protected; empty when there is none.
+    void ShowSecurity(const QString &Text);
+    QString Security() const;
+
 private:
     QLabel *FOutcome;
     QLabel *FTransfer;
+    QLabel *FSecurity;
     QElapsedTimer FSince;
     int64_t FTotal = 0;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppRules.h"
+#include "app/CertificateTrust.h"
 #include "app/CircularProgress.h"
 #include "app/FileColumnsModel.h"
 #include "app/FileIcons.h"
@@ -32,6 +34,7 @@
 #include "app/HiddenFiles.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
+#include "app/PasswordKeeper.h"
 #include "app/StatusLine.h"
 #include "base/IpDebugLog.h"
 #include "base/IpEventLog.h"
@@ -114,6 +117,7 @@ TTolvaneFtp::~TTolvaneFtp()
     FClient->OnError = nullptr;
     FClient->OnFtpError = nullptr;
     FClient->OnFtpLoginError = nullptr;
+    EngineTls::BindCertificateEvent(*FClient, nullptr);
     FClient.reset();
     if (TolvaneFtp == this)
         TolvaneFtp = nullptr;
@@ -145,6 +149,11 @@ void TTolvaneFtp::CreateWidgets()
     chkPassive = new QCheckBox(tr("Passive"), FConnectionBar);
     chkPassive->setObjectName(QStringLiteral("chkPassive"));
     chkPassive->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    cbxEncryption = MakeEncryptionBox(FConnectionBar);
+    chkRememberPassword = new QCheckBox(tr("Remember &password"), FConnectionBar);
+    chkRememberPassword->setObjectName(QStringLiteral("chkRememberPassword"));
+    chkRememberPassword->setChecked(true);
+    chkRememberPassword->setToolTip(tr("Keep the password in the desktop's keyring (or, without one, in host.ini)"));
     sBitBtn5 = Button(FConnectionBar, "sBitBtn5", tr("&Save"), ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
 
     // Upload summary
@@ -340,8 +349,11 @@ void TTolvaneFtp::CreateActions()
 
 void TTolvaneFtp::CreateLayout()
 {
-    auto *Bar = new QHBoxLayout(FConnectionBar);
-    Bar->setContentsMargins(8, 4, 8, 6);
+    auto *BarRows = new QVBoxLayout(FConnectionBar);
+    BarRows->setContentsMargins(8, 4, 8, 6);
+    BarRows->setSpacing(4);
+    auto *Bar = new QHBoxLayout;
+    BarRows->addLayout(Bar);
     Bar->addWidget(Caption(FConnectionBar, tr("FTP &Host:"), edtURL));
     Bar->addWidget(edtURL, 3);
     Bar->addSpacing(6);
@@ -353,6 +365,13 @@ void TTolvaneFtp::CreateLayout()
     Bar->addSpacing(6);
     Bar->addWidget(chkPassive);
     Bar->addWidget(sBitBtn5);
+    auto *Security = new QHBoxLayout;
+    BarRows->addLayout(Security);
+    Security->addWidget(Caption(FConnectionBar, tr("&Encryption:"), cbxEncryption));
+    Security->addWidget(cbxEncryption);
+    Security->addSpacing(12);
+    Security->addWidget(chkRememberPassword);
+    Security->addStretch(1);
 
     auto *Summary = new QGridLayout;
     Summary->setHorizontalSpacing(8);
@@ -426,7 +445,9 @@ void TTolvaneFtp::CreateLayout()
     setTabOrder(edtUserName, edtPassword);
     setTabOrder(edtPassword, chkPassive);
     setTabOrder(chkPassive, sBitBtn5);
-    setTabOrder(sBitBtn5, PageControl);
+    setTabOrder(sBitBtn5, cbxEncryption);
+    setTabOrder(cbxEncryption, chkRememberPassword);
+    setTabOrder(chkRememberPassword, PageControl);
     setTabOrder(PageControl, FTree);
     setTabOrder(FTree, lbxFiles);
     setTabOrder(lbxFiles, DefRemote);
@@ -445,6 +466,7 @@ void TTolvaneFtp::CreateAccessibility()
     edtPassword->setAccessibleName(tr("Password"));
     edtPassword->setAccessibleDescription(tr("Password field; the text is hidden"));
     chkPassive->setAccessibleName(tr("Passive"));
+    chkRememberPassword->setAccessibleName(tr("Remember password"));
     sBitBtn5->setAccessibleName(tr("Save connection settings"));
     FileLabel->setAccessibleName(tr("File to upload"));
     RemoteFolder->setAccessibleName(tr("Upload remote folder"));
@@ -488,6 +510,20 @@ void TTolvaneFtp::BindClient()
     C.EventLog()->SetFileName("event.log");
     C.SocksServer()->SetPort(1080);
     C.SocksServer()->SetSocksVersion(svSocks4);
+
+    FTrust = new TCertificateTrust(C, this, TCertificateStore::DefaultPath());
+    FTrust->OnQuestion = [this](bool Open) { TrustQuestionShown(Open); };
+    FTrust->OnReport = [this](const QString &Text) { Report(Text); };
+    FTrust->OnMessage = [this](const QString &Text) { Report(Text, true); };
+    EngineTls::BindCertificateEvent(C, [this](const TCertificateDetails &Info) { FTrust->CertificateEvent(Info); });
+    FPasswords = new TPasswordKeeper(this, FSettingsPath);
+    // The keyring answers later: its note must not hide a newer outcome of
+    // anything reported since the save, so then only the log gets it.
+    FPasswords->OnNote = [this](const QString &Text) {
+        FLogPage->AddNote(Text);
+        if (FReports == FReportsAtSave)
+            FStatus->ShowOutcome(Text);
+    };
 
     C.SetDirectoryTree(FTree);
     FTree->SetFtpClient(&C);

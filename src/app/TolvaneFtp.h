@@ -16,12 +16,14 @@
 #include <string>
 #include <utility>
 
+#include "app/Encryption.h"
 #include "app/FilePermission.h"
 #include "ftp/IpFtpClient.h"
 
 class QAction;
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -33,11 +35,13 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class QTreeWidgetItem;
+class TCertificateTrust;
 class TCircularProgress;
 class TFileColumnsModel;
 class TFileListModel;
 class TIpFtpDirectoryTree;
 class TLogPage;
+class TPasswordKeeper;
 class TStatusLine;
 
 class TTolvaneFtp : public QMainWindow, public TFilePermissionHost
@@ -83,6 +87,10 @@ public:
     bool CancelTransfer();
     // SIGINT, SIGTERM, SIGHUP: cancel what runs, then close.
     void EndForSignal();
+    // The connection bar's choice of encryption.
+    TEncryptionChoice Encryption() const;
+    TCertificateTrust *CertificateTrust() const { return FTrust; }
+    TPasswordKeeper *PasswordKeeper() const { return FPasswords; }
 
     // --- folder tree and file list
     void IpFtpDirectoryTree1Change(TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node);
@@ -165,6 +173,15 @@ private:
     // The latest outcome: status bar and log; Box also shows a message box.
     void Report(const QString &Text, bool Box = false);
     void StartLogin();
+    // A password that is not remembered is asked for; false when the user
+    // gave none.
+    bool PasswordForConnect();
+    // The password read from the keyring at start has arrived.
+    void PasswordLoaded(const QString &Password);
+    // While the certificate question is open the login's clocks stand still.
+    void TrustQuestionShown(bool Open);
+    // How long the unattended upload has waited, the question's time not counted.
+    qint64 UnattendedWaitedMs() const;
     void Disconnect();
     void SetConnectCaption(bool Disconnect);
     void TransferEnded();
@@ -227,6 +244,14 @@ private:
     bool FCloseAfterCancel = false;
     bool FNoQuestions = false;     // a signal ends the program: nobody to ask
     std::string FSettingsProblem;
+    TCertificateTrust *FTrust = nullptr;
+    TPasswordKeeper *FPasswords = nullptr;
+    int FReports = 0;       // outcomes reported so far
+    int FReportsAtSave = 0; // ... when the settings were last written
+    bool FLoginWhenPassword = false; // the automatic login waits for the keyring
+    int FLoginLeftMs = -1;           // the login time-out's rest while the question is open
+    QElapsedTimer FQuestionClock;
+    qint64 FQuestionMs = 0;
 
     // Connection bar
     QGroupBox *FConnectionBar = nullptr;
@@ -234,6 +259,8 @@ private:
     QLineEdit *edtUserName = nullptr;
     QLineEdit *edtPassword = nullptr;
     QCheckBox *chkPassive = nullptr;
+    QComboBox *cbxEncryption = nullptr;
+    QCheckBox *chkRememberPassword = nullptr;
     QPushButton *sBitBtn5 = nullptr;
     // Upload summary
     QLabel *FileLabel = nullptr;

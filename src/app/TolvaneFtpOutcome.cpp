@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/AppRules.h"
+#include "app/CertificateTrust.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
 #include "app/FtpDirectoryTree.h"
@@ -22,6 +23,7 @@ QString OpWord(bool Upload) { return Upload ? QObject::tr("Upload") : QObject::t
 
 void TTolvaneFtp::Report(const QString &Text, bool Box)
 {
+    ++FReports;
     FStatus->ShowOutcome(Text);
     FLogPage->AddNote(Text);
     if (Box && !FNoQuestions)
@@ -52,7 +54,7 @@ bool TTolvaneFtp::TransferRunning() const
     return FClient->FtpState() == stRetrieve || FClient->FtpState() == stStore;
 }
 
-void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int, const std::string &Error)
+void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int ErrorCode, const std::string &Error)
 {
     FLoginTimer->stop();
     FLoginTrouble = Error.empty() ? std::string("login failed") : Error;
@@ -60,6 +62,12 @@ void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int, const std::string &Er
     FOp = opNone;
     SetConnectCaption(false);
     SetBusyCursor(false);
+    if (ErrorCode == EngineTls::CertificateRefusedCode && FTrust->Refused()) {
+        // The user has just said no: that needs no message box.
+        Report(tr("Not connected to %1: its certificate was not trusted, so nothing was sent to it.")
+                   .arg(DisplayName(FClient->Host())));
+        return;
+    }
     // The unattended upload says it in its own message, with this reason.
     Report(tr("Could not connect to %1: %2").arg(DisplayName(FClient->Host()), ReplyForPeople(Error)),
            !UnattendedPending());
@@ -219,4 +227,27 @@ void TTolvaneFtp::EndForSignal()
 {
     FNoQuestions = true;
     close();
+}
+
+void TTolvaneFtp::TrustQuestionShown(bool Open)
+{
+    if (Open) {
+        FLoginLeftMs = FLoginTimer->isActive() ? FLoginTimer->remainingTime() : -1;
+        FLoginTimer->stop();
+        FQuestionClock.start();
+        return;
+    }
+    if (FQuestionClock.isValid())
+        FQuestionMs += FQuestionClock.elapsed();
+    FQuestionClock.invalidate();
+    if (FLoginLeftMs >= 0 && !FClient->LoggedIn() && FClient->FtpState() != stClosed)
+        FLoginTimer->start(FLoginLeftMs);
+    FLoginLeftMs = -1;
+}
+
+qint64 TTolvaneFtp::UnattendedWaitedMs() const
+{
+    if (!FSinceShown.isValid())
+        return 0;
+    return FSinceShown.elapsed() - FQuestionMs - (FQuestionClock.isValid() ? FQuestionClock.elapsed() : 0);
 }

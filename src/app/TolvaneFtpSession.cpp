@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include "app/FtpDirectoryTree.h"
 #include "app/HostSettings.h"
 #include "app/LogPage.h"
+#include "app/PasswordKeeper.h"
 #include "app/StatusLine.h"
 #include "app/TolvaneFtp.h"
 
@@ -44,17 +46,47 @@ void TTolvaneFtp::FormCreate()
     const THostSettings Settings = ReadHostSettings(FSettingsPath, &FSettingsProblem);
     edtURL->setText(QString::fromStdString(Settings.Host));
     edtUserName->setText(QString::fromStdString(Settings.Username));
-    edtPassword->setText(QString::fromStdString(Settings.Password));
     DefRemote->setText(QString::fromStdString(Settings.Default));
     chkPassive->setChecked(Settings.Passive);
     FClient->SetPassiveMode(Settings.Passive);
+    const std::optional<TEncryptionChoice> Choice = EncryptionOfWord(Settings.Encryption);
+    // A word nobody wrote on purpose must not weaken the connection.
+    cbxEncryption->setCurrentIndex(Choice.value_or(ecRequire));
+    if (!Choice && FSettingsProblem.empty())
+        FSettingsProblem = "host.ini: Encryption=" + Settings.Encryption +
+                           " is none of require, auto, implicit, plain; explicit FTP over TLS is required";
+    chkRememberPassword->setChecked(Settings.RememberPassword);
+    FPasswords->Load(Settings, DefaultPortOf(Encryption()), [this](const QString &Password) { PasswordLoaded(Password); });
+}
+
+TEncryptionChoice TTolvaneFtp::Encryption() const
+{
+    return static_cast<TEncryptionChoice>(std::clamp(cbxEncryption->currentIndex(), 0, int(ecPlain)));
+}
+
+void TTolvaneFtp::PasswordLoaded(const QString &Password)
+{
+    if (edtPassword->text().isEmpty())
+        edtPassword->setText(Password);
+    if (!FLoginWhenPassword)
+        return;
+    FLoginWhenPassword = false;
+    if (!FSessionWanted && !edtURL->text().isEmpty() && !edtUserName->text().isEmpty() &&
+        !edtPassword->text().isEmpty())
+        Guarded([this] { StartLogin(); });
 }
 
 void TTolvaneFtp::WriteSettings()
 {
     THostSettings Settings{Utf8(edtURL), Utf8(edtUserName), Utf8(edtPassword), Utf8(DefRemote)};
     Settings.Passive = chkPassive->isChecked();
+    Settings.Encryption = EncryptionWord(Encryption());
+    Settings.RememberPassword = chkRememberPassword->isChecked();
+    FPasswords->PrepareSave(Settings);
     WriteHostSettings(FSettingsPath, Settings);
+    Settings.Password = Utf8(edtPassword);
+    FReportsAtSave = FReports;
+    FPasswords->AfterSave(Settings, DefaultPortOf(Encryption()));
 }
 
 void TTolvaneFtp::sBitBtn5Click() { WriteSettings(); }
@@ -75,8 +107,23 @@ void TTolvaneFtp::ConnectBtnClick()
         Disconnect();
         return;
     }
+    if (!PasswordForConnect())
+        return;
     EndSessionNow();
     StartLogin();
+}
+
+bool TTolvaneFtp::PasswordForConnect()
+{
+    if (chkRememberPassword->isChecked() || !edtPassword->text().isEmpty() || edtUserName->text().isEmpty())
+        return true;
+    QString Password;
+    if (!Dialogs().AskPassword(this, tr("Password of %1 on %2:").arg(edtUserName->text(), edtURL->text()), Password)) {
+        Report(tr("Not connected: no password was given."));
+        return false;
+    }
+    edtPassword->setText(Password); // for this session only: it is not stored
+    return true;
 }
 
 void TTolvaneFtp::StartLogin()
@@ -84,6 +131,9 @@ void TTolvaneFtp::StartLogin()
     SetConnectCaption(true);
     FSessionWanted = true;
     FClient->SetPassiveMode(chkPassive->isChecked());
+    FClient->SetTlsMode(TlsModeOf(Encryption()));
+    FClient->SetDefaultPort(DefaultPortOf(Encryption()));
+    FStatus->ShowSecurity(QString());
     FLoginTrouble.clear();
     FOp = opLogin;
     FOpName = Utf8(edtURL);
@@ -182,6 +232,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         // nothing about the new one.
         if (FClient->FtpState() != stClosed)
             break;
+        FStatus->ShowSecurity(QString());
         FLoginTimer->stop();
         SetBusyCursor(false);
         if (FSessionWanted) {
@@ -206,6 +257,8 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(FClient->UserName()) +
                        tr(" logged on to ") + DisplayName(FClient->Host()));
         Report(tr("Logged on to %1 as %2.").arg(DisplayName(FClient->Host()), DisplayName(FClient->UserName())));
+        FStatus->ShowSecurity(SecurityText(*FClient));
+        FLogPage->AddNote(FStatus->Security());
         break;
     case fscComplete:
         if (FOp == opDelete) {
@@ -283,7 +336,9 @@ void TTolvaneFtp::FormShow()
 {
     if (!FSettingsProblem.empty())
         Report(QString::fromStdString(FSettingsProblem), true);
-    if (!edtURL->text().isEmpty() && !edtUserName->text().isEmpty() && !edtPassword->text().isEmpty())
+    if (FPasswords->Loading())
+        FLoginWhenPassword = true; // once the keyring has answered
+    else if (!edtURL->text().isEmpty() && !edtUserName->text().isEmpty() && !edtPassword->text().isEmpty())
         StartLogin();
     if (!FArguments.isEmpty()) {
         const std::string First = QFile::encodeName(FArguments.first()).toStdString();

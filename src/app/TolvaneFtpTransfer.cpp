@@ -15,6 +15,8 @@
 #include <QUrl>
 
 #include "app/AppRules.h"
+#include "app/CertificateTrust.h"
+#include "app/PasswordKeeper.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
 #include "app/FileListModel.h"
@@ -180,15 +182,21 @@ void TTolvaneFtp::UnattendedUploadTick()
     }
     // A refused login (530) leaves the connection open on most servers:
     // waiting on would only delay the news.
-    if ((FClient->FtpState() == stClosed && !FClient->Connected()) || !FLoginTrouble.empty()) {
+    const bool Waiting = FPasswords->Loading() || FLoginWhenPassword || FTrust->QuestionOpen();
+    if (!Waiting && ((FClient->FtpState() == stClosed && !FClient->Connected()) || !FLoginTrouble.empty())) {
         FUnattendedWaiting = false;
         FRetryTimer->stop();
-        UnattendedUploadFailed(FLoginTrouble.empty() ? tr("there is no connection to the server.")
-                                                     : tr("the server did not let us in: %1")
-                                                           .arg(DisplayName(FLoginTrouble).trimmed()));
+        UnattendedUploadFailed(
+            FTrust->Refused() ? tr("the server's certificate was not trusted, so nothing was sent to it.")
+            : !FLoginTrouble.empty()
+                ? tr("the server did not let us in: %1").arg(DisplayName(FLoginTrouble).trimmed())
+            : edtPassword->text().isEmpty()
+                ? tr("no password is stored for %1 on %2 (tick Remember password and save it).")
+                      .arg(edtUserName->text(), edtURL->text())
+                : tr("there is no connection to the server."));
         return;
     }
-    if (FSinceShown.isValid() && FSinceShown.elapsed() >= UnattendedWaitMs) {
+    if (UnattendedWaitedMs() >= UnattendedWaitMs) {
         FUnattendedWaiting = false;
         FRetryTimer->stop();
         UnattendedUploadFailed(tr("the login did not finish within 30 seconds."));

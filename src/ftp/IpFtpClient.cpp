@@ -550,12 +550,16 @@ void TIpCustomFtpClient::ControlStatus(TIpStatusKind Kind)
     case skConnect:
         SetState(stLogin);
         DoFtpConnected();
+        // Implicit TLS: the socket reports its connect once the handshake is done.
+        if (FTlsMode == tmImplicit && FFtpState == stLogin)
+            CertificateChecked();
         break;
     case skClose:
         CleanupTransfer();
         FLoggedIn = false;
         FCommandCount = 0;
         FTlsStage = tsOff;
+        FCertificatePending = false;
         ForgetOwedReplies();
         SetState(stClosed);
         PostFtpStatus(fscClose, std::string());
@@ -585,6 +589,7 @@ void TIpCustomFtpClient::EndLogin(TSocket Handle, int Code, const std::string &T
 {
     FLoggedIn = false;
     FCommandCount = 0;
+    FCertificatePending = false;
     SetState(stClosed);
     FControlSocket = INVALID_SOCKET;
     // The error may come from inside the socket's own read or connect
@@ -602,6 +607,11 @@ void TIpCustomFtpClient::DoIdleTimeout(TSocket Handle, bool &Reset)
             FTimeoutPosted = true;
             PostMessage(CM_IPFTPDATATIMEOUT, Handle, 0);
         }
+        return;
+    }
+    // A person reading the certificate question is no idle server.
+    if (Handle == FControlSocket && FCertificatePending) {
+        Reset = true;
         return;
     }
     TIpCustomMultiClient::DoIdleTimeout(Handle, Reset);
@@ -639,7 +649,18 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
             SetState(stClosed);
         } else {
             SetSocketIdleTimeout(Handle, FIdleTimeout);
-            ConnectHandle(Handle, Host);
+            const uint16_t Port = DefaultPort();
+            if (FTlsMode == tmImplicit) {
+                StartImplicitTls(Handle);
+                SetDefaultPort(FImplicitPort);
+            }
+            try {
+                ConnectHandle(Handle, Host);
+            } catch (...) {
+                SetDefaultPort(Port);
+                throw;
+            }
+            SetDefaultPort(Port);
             // Where the control connection goes (through a proxy, its
             // destination): the only host data connections may involve.
             if (TIpBaseSocket *Socket = FindSocket(Handle, false))

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ftp/IpFtpDirTree.h"
 #include "ftp/IpFtpFeatures.h"
@@ -44,9 +46,32 @@ enum TIpFtpStatusCode : uint8_t {
     fscTimeout
 };
 
-// FTP over TLS (explicit, AUTH TLS): off, used when the server offers it,
-// or required (a server without it ends the login).
-enum TIpFtpTlsMode : uint8_t { tmNone, tmExplicit, tmRequired };
+// tmNone: plain FTP. tmExplicit: AUTH TLS, plain only when the server refuses
+// AUTH with a 5xx. tmRequired: AUTH TLS or no login. tmImplicit: TLS from the
+// first byte (default port 990), then PBSZ 0 / PROT P as for explicit.
+enum TIpFtpTlsMode : uint8_t { tmNone, tmExplicit, tmRequired, tmImplicit };
+
+// How the control connection's certificate came to be accepted.
+enum TIpFtpTlsTrust : uint8_t {
+    ttNone,        // no TLS on this session (or not yet)
+    ttVerified,    // the CA chain and the host name checked out
+    ttPinned,      // it matched the fingerprint set with SetTlsFingerprint
+    ttUserTrusted  // verification failed and OnFtpCertificate's handler trusted it
+};
+
+// What a trust question shows (all texts UTF-8, ready to show).
+struct TIpFtpCertificateInfo {
+    std::string Host;       // host as the user typed it, without port
+    uint16_t Port = 0;
+    std::string Subject;    // one line, e.g. "CN=ftp.example.com, O=Example"
+    std::string Issuer;     // one line, same form
+    std::string NotBefore;  // "2026-01-31 12:00:00 UTC"
+    std::string NotAfter;
+    std::string Reason;     // why verification failed, e.g. "self-signed certificate"
+    std::string Sha256;     // "AB:CD:...": 32 upper-case hex pairs joined by ':'
+    std::string Pem;        // the server's leaf certificate, PEM
+};
+using TIpFtpCertificateEvent = std::function<void(TObject *Sender, const TIpFtpCertificateInfo &Info)>;
 
 enum TIpFtpFileType : uint8_t { ftAscii, ftBinary };
 
@@ -82,6 +107,8 @@ inline constexpr uint32_t CM_IPFTPABORTED = 4772;
 inline constexpr int IpFtpListingCutCode = 8101;   // the listing passed IpFtpMaxListingSize
 inline constexpr int IpFtpIncompleteCode = 8102;   // the data connection ended without every byte
 inline constexpr int IpFtpCancelledCode = 8103;    // the user cancelled the transfer
+// The login ended because the server's certificate was not trusted.
+inline constexpr int IpFtpCertificateRefusedCode = 8104;
 inline bool IpFtpIsLocalError(int Code) { return Code > 0 && Code < 8000; }
 
 inline constexpr int IpFtpCommandStackSize = 128;
@@ -199,6 +226,29 @@ public:
     // The control connection runs TLS (and, once logged in, so does every
     // data connection).
     bool TlsActive() const { return FTlsStage >= tsSecured; }
+    // Accept exactly the certificate with this SHA-256 fingerprint (hex;
+    // colons, blanks and case ignored), without any CA or name check; any
+    // other certificate is refused (the error text names the presented
+    // fingerprint). Empty: normal verification. Takes effect at the next Login.
+    void SetTlsFingerprint(const std::string &Sha256);
+    const std::string &TlsFingerprint() const { return FTlsFingerprint; }
+    // The answer to OnFtpCertificate. Trust: the login goes on (USER is
+    // sent) and TlsTrust() becomes ttUserTrusted. Refused: the connection
+    // is closed and OnFtpLoginError reports IpFtpCertificateRefusedCode.
+    // May be called from inside the handler or any time later; without a
+    // pending question it does nothing.
+    void AnswerCertificate(bool Trust);
+    // A question is open: nothing more is sent until it is answered.
+    bool CertificatePending() const { return FCertificatePending; }
+    TIpFtpTlsTrust TlsTrust() const { return FTlsTrust; }
+    // "TLS 1.3" / "TLS 1.2" of the control connection; empty without TLS.
+    std::string TlsVersion() const;
+    // tmExplicit and the server refused AUTH TLS (5xx): the session is plain.
+    bool TlsFellBack() const { return FTlsFellBack; }
+    // The port of an implicit-TLS login whose host names none (990);
+    // DefaultPort serves the other modes.
+    uint16_t ImplicitPort() const { return FImplicitPort; }
+    void SetImplicitPort(uint16_t Value) { FImplicitPort = Value; }
     // Ask the server's features (FEAT; OPTS UTF8 ON and OPTS MLST with the
     // facts the client reads, when offered) as the last step of every login; on by default. Takes effect at the
     // next login.
@@ -258,6 +308,10 @@ public:
     // Every line sent on the control connection, as sent (without CRLF),
     // except that the argument of PASS and ACCT reads "****".
     TIpFtpCommandEvent OnFtpCommand;
+    // The server's certificate failed verification and no fingerprint is
+    // set: the handshake has completed and nothing more is sent until
+    // AnswerCertificate. Unbound, such a login fails.
+    TIpFtpCertificateEvent OnFtpCertificate;
 
 protected:
     void Notification(TComponent *AComponent, TOperation Operation) override;
@@ -267,6 +321,7 @@ protected:
     virtual void DoFtpCommand(const std::string &Line);
     virtual void DoFtpConnected();
     virtual void DoFtpDisconnected();
+    virtual void DoFtpCertificate(const TIpFtpCertificateInfo &Info);
 
 private:
     enum TTlsStage : uint8_t { tsOff, tsAuth, tsHandshake, tsSecured, tsPbsz, tsProt, tsProtected };
@@ -278,6 +333,15 @@ private:
     void StartDataTls(TSocket Handle);
     std::string TlsHostName() const;
     void FailLogin(int Code, const std::string &Text);
+    // Trust (IpFtpTrust.cpp): the control connection's TLS engine, implicit
+    // TLS at the connect, the decision on the certificate once the
+    // handshake completed, and the login's way on once it is accepted.
+    std::unique_ptr<TIpTls> MakeControlTls();
+    void StartImplicitTls(TSocket Handle);
+    void CertificateChecked();
+    void TlsAccepted();
+    // The encrypted greeting of an implicit-TLS login; true when it was that.
+    bool ImplicitGreeting(int Code);
 
     // Features and listings (IpFtpFeat.cpp).
     // The login's last steps: FEAT, OPTS UTF8 ON, then logged in.
@@ -410,6 +474,16 @@ private:
     std::string FTlsCaFile;
     bool FTlsVerify = true;
     TTlsStage FTlsStage = tsOff;
+    std::string FTlsFingerprint;   // normalised: upper-case hex, no separators
+    bool FCertificatePending = false;
+    TIpFtpTlsTrust FTlsTrust = ttNone;
+    bool FTlsFellBack = false;
+    uint16_t FImplicitPort = 990;
+    std::string FTlsPin;        // the fingerprint to accept, 64 upper-case hex digits
+    std::string FTlsPeerSha256; // the control connection's accepted certificate
+    bool FImplicitGreeting = false; // implicit TLS is up; the 220 is awaited
+    // Replies that came while the certificate question was open.
+    std::vector<std::pair<std::string, int>> FHeldReplies;
     std::shared_ptr<TIpTlsContext> FTlsContext;
     std::string FTlsLoginReply; // the 230 held back until the data connections are protected
     bool FDataTlsGo = false;    // the server has answered this transfer's command with 125/150

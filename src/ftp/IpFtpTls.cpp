@@ -14,10 +14,21 @@ void TIpCustomFtpClient::PrepareTls()
     FTlsStage = tsOff;
     FTlsLoginReply.clear();
     FTlsContext.reset();
-    // Made before anything is sent: a CA file that cannot be read is the
-    // caller's error, raised here, not a login that silently trusts less.
-    if (FTlsMode != tmNone)
-        FTlsContext = std::make_shared<TIpTlsContext>(FTlsCaFile, FTlsVerify);
+    FTlsPin.clear();
+    FTlsPeerSha256.clear();
+    FTlsTrust = ttNone;
+    FTlsFellBack = false;
+    FCertificatePending = false;
+    FImplicitGreeting = false;
+    FHeldReplies.clear();
+    if (FTlsMode == tmNone)
+        return;
+    // Made before anything is sent: a CA file that cannot be read, or a
+    // pinned fingerprint that is none, is the caller's error, raised here,
+    // not a login that silently trusts something else.
+    if (!FTlsFingerprint.empty() && !IpTlsParseFingerprint(FTlsFingerprint, FTlsPin))
+        throw EIpTlsError("Not a SHA-256 fingerprint (64 hex digits): \"" + FTlsFingerprint + "\"");
+    FTlsContext = std::make_shared<TIpTlsContext>(FTlsCaFile, FTlsVerify);
 }
 
 std::string TIpCustomFtpClient::TlsHostName() const
@@ -52,23 +63,20 @@ void TIpCustomFtpClient::StartDataTls(TSocket Handle)
     // The handshake waits for the server's 125/150: a server may take
     // anything on a data connection that comes before the transfer
     // command as a broken connection (pyftpdlib in active mode does).
-    if (TIpDataSocket *Socket = FindDataSocket(Handle, false))
-        Socket->StartTls(std::make_unique<TIpTls>(FTlsContext, TlsHostName(), FTlsContext->LatestSession()),
-                         !FDataTlsGo);
+    if (TIpDataSocket *Socket = FindDataSocket(Handle, false)) {
+        // The very certificate the control connection accepted, whatever
+        // made it acceptable: another one may be anyone's on the way.
+        auto Tls = std::make_unique<TIpTls>(FTlsContext, TlsHostName(), FTlsContext->LatestSession());
+        Tls->RequirePeer(FTlsPeerSha256, "The data connection's certificate is not the control connection's");
+        Socket->StartTls(std::move(Tls), !FDataTlsGo);
+    }
 }
 
 void TIpCustomFtpClient::DoTlsReady(TSocket Handle)
 {
     if (Handle != FControlSocket || FTlsStage != tsHandshake)
         return;
-    FTlsStage = tsSecured;
-    if (FUserName.empty()) {
-        // Logged in without "USER ": protect the data connections first.
-        FTlsStage = tsPbsz;
-        SendCommand("PBSZ 0");
-        return;
-    }
-    AfterGreeting();
+    CertificateChecked();
 }
 
 namespace {
@@ -116,7 +124,7 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
             // Bytes behind the 234 came before the handshake: a man in the
             // middle could have put them there to be taken for the server's
             // replies after it.
-            if (Socket->StartTls(std::make_unique<TIpTls>(FTlsContext, TlsHostName(), nullptr)) > 0)
+            if (Socket->StartTls(MakeControlTls()) > 0)
                 FailLogin(IpTlsErrorCode, "Server sent plain text after AUTH TLS");
             return true;
         }
@@ -124,17 +132,31 @@ bool TIpCustomFtpClient::TlsReply(const std::string &Text, int Code)
             FailLogin(Code, "Server does not support TLS");
             return true;
         }
+        // Only a refusal means the server has no TLS; a busy or failing
+        // server (4xx) is no reason to send the password in the clear.
+        if (Code / 100 != 5) {
+            FailLogin(Code, "Server did not accept AUTH TLS: " + Quoted(Text));
+            return true;
+        }
         WriteEventLog("Server does not support TLS, going on without it: " + Quoted(Text));
+        FTlsFellBack = true;
         FTlsStage = tsOff;
         FTlsContext.reset();
         AfterGreeting();
         return true;
     case tsHandshake:
+        if (FCertificatePending) {
+            // Encrypted, but the server is not trusted yet.
+            FHeldReplies.emplace_back(Text, Code);
+            return true;
+        }
         // Every reply now must come through TLS; one that arrives before the
         // handshake has ended was sent in the clear.
         FailLogin(IpTlsErrorCode, "Server sent plain text after AUTH TLS");
         return true;
     case tsSecured:
+        if (ImplicitGreeting(Code))
+            return true;
         if (Code != 230)
             return false;
         FTlsLoginReply = Text;

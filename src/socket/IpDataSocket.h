@@ -122,6 +122,8 @@ public:
     uint32_t IdleCount() const { return FIdleCount; }
     uint32_t IdleTimeout() const { return FIdleTimeout; }
     void SetIdleTimeout(uint32_t Value);
+    // The idle time counts from now (the owner knows of a wait that is no idleness).
+    void ResetIdle();
     char LineTermChar() const { return FLineTermChar; }
     void SetLineTermChar(char Value);
     TIpLineTerminator LineTerminator() const { return FLineTerminator; }
@@ -183,7 +185,6 @@ protected:
     void FlushGathered();
     void ShutdownSend();
     void AddIdleTime(uint32_t Ms);
-    void ResetIdle();
     std::string EscapeIac(const void *Data, int32_t Len) const;
     // Receive filters of the proxy negotiation and the telnet protocol;
     // each returns the number of bytes left at Bytes.

@@ -159,6 +159,7 @@ bool TIpTls::Advance()
     const int R = SSL_do_handshake(FSsl);
     if (R == 1) {
         FState = tlsReady;
+        CheckRequiredPeer();
         return true;
     }
     const int Err = SSL_get_error(FSsl, R);

@@ -116,11 +116,34 @@ public:
     std::string Cipher() const;
     const std::string &HostName() const { return FHostName; }
 
+    // Before Start: the handshake completes whatever the verification
+    // finds; VerifyFailure() then tells what it found, and the owner
+    // decides (IpTlsPeer.cpp).
+    void DeferVerify();
+    // Before Start: only the certificate with this SHA-256 fingerprint
+    // (64 upper-case hex digits) is accepted, without CA or name checks;
+    // any other fails the handshake with Refusal + the two fingerprints.
+    void RequirePeer(const std::string &Sha256Hex, const std::string &Refusal);
+    // Why the peer's certificate failed verification (chain, dates, name),
+    // empty when it passed. Only meaningful once the handshake completed.
+    std::string VerifyFailure() const;
+    // SHA-256 of the peer's leaf certificate, 64 upper-case hex digits;
+    // empty before the handshake has seen one.
+    std::string PeerSha256() const;
+    // The peer's leaf certificate for a person to judge.
+    struct TCertificate {
+        std::string Subject, Issuer, NotBefore, NotAfter, Sha256, Pem;
+    };
+    TCertificate PeerCertificate() const;
+
     // OpenSSL's new-session hook (set on the context).
     static int NewSessionCallbackThunk(SSL *Ssl, SSL_SESSION *Session);
 
 private:
     void Fail(int SslError);
+    // The handshake has completed: the pinned certificate, when one is
+    // required, must be the one presented.
+    void CheckRequiredPeer();
 
     std::shared_ptr<TIpTlsContext> FContext;
     std::string FHostName;
@@ -133,7 +156,15 @@ private:
     bool FShutdownSent = false;
     bool FInputEnded = false;
     bool FTruncated = false;
+    std::string FRequiredPeer;
+    std::string FPeerRefusal;
 };
+
+// A SHA-256 fingerprint as a person writes it (hex, with or without colons
+// or blanks, any case) into 64 upper-case hex digits; false when it is not one.
+bool IpTlsParseFingerprint(const std::string &Text, std::string &Hex);
+// 64 hex digits as "AB:CD:...", the way fingerprints are shown.
+std::string IpTlsShowFingerprint(const std::string &Hex);
 
 // True when Text is a dotted IPv4 address (then no SNI is sent and the
 // certificate must carry the address).

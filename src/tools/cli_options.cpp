@@ -1,5 +1,7 @@
 #include "tools/cli_options.h"
 
+#include "socket/IpTls.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
@@ -216,12 +218,19 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
             O.SocksVersion = Name == "--socks4" ? svSocks4 : Name == "--socks4a" ? svSocks4a : svSocks5;
             O.UseSocks = true;
             ++ProxyCount;
-        } else if (Name == "--ssl" || Name == "--ssl-reqd") {
+        } else if (Name == "--ssl" || Name == "--ssl-reqd" || Name == "--ftps") {
             if (!NoValue())
                 return false;
-            // Required wins over "if available", whatever the order.
-            if (Name == "--ssl-reqd" || O.Tls != ctRequired)
-                O.Tls = Name == "--ssl" ? ctTry : ctRequired;
+            // The stricter wins, whatever the order.
+            O.Tls = std::max(O.Tls, Name == "--ssl" ? ctTry : Name == "--ssl-reqd" ? ctRequired : ctImplicit);
+        } else if (Name == "--fingerprint") {
+            std::string V;
+            if (!TakeValue(V))
+                return false;
+            if (!IpTlsParseFingerprint(V, O.Fingerprint)) {
+                Error = "--fingerprint needs a SHA-256 fingerprint (64 hex digits, colons optional), not '" + V + "'";
+                return false;
+            }
         } else if (Name == "--cacert") {
             if (!TakeValue(O.CaCert))
                 return false;
@@ -254,8 +263,8 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         Error = "give only one of --socks4, --socks4a and --socks5";
         return false;
     }
-    if ((!O.CaCert.empty() || O.Insecure) && O.Tls == ctNone) {
-        Error = "--cacert and --insecure need --ssl or --ssl-reqd";
+    if ((!O.CaCert.empty() || O.Insecure || !O.Fingerprint.empty()) && O.Tls == ctNone) {
+        Error = "--cacert, --insecure and --fingerprint need --ssl, --ssl-reqd or --ftps";
         return false;
     }
     if (ProxyUserGiven && !O.UseSocks) {
@@ -274,7 +283,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         Error = Positional.empty() ? "no host given" : "no operation given";
         return false;
     }
-    if (!SplitHostPort(Positional[0], 21, O.Host, O.Port)) {
+    if (!SplitHostPort(Positional[0], O.Tls == ctImplicit ? 990 : 21, O.Host, O.Port)) {
         Error = "bad host '" + Positional[0] + "' (expected HOST or HOST:PORT)";
         return false;
     }
@@ -371,7 +380,7 @@ std::string CliUsageText()
 {
     return "Usage: tolvane-cli [OPTIONS] HOST[:PORT] OPERATION [ARGS]\n"
            "\n"
-           "Runs one FTP operation against HOST (port 21 unless given) and exits.\n"
+           "Runs one FTP operation against HOST (port 21, with --ftps 990, unless given)\nand exits.\n"
            "\n"
            "Operations:\n"
            "  ls [DIR]             parsed listing: kind, permissions, size, time stamp, name\n"
@@ -410,6 +419,10 @@ std::string CliUsageText()
            "      --proxy-user USER:PASSWORD  proxy credentials (SOCKS 4: user code only)\n"
            "      --ssl                   FTP over TLS (AUTH TLS) when the server offers it\n"
            "      --ssl-reqd              FTP over TLS, or no login at all\n"
+           "      --ftps                  implicit FTP over TLS: TLS from the first byte\n"
+           "                              (port 990 unless given)\n"
+           "      --fingerprint SHA256    accept exactly the certificate with this SHA-256\n"
+           "                              fingerprint (hex, colons optional), without a CA\n"
            "      --cacert FILE           trust the CA certificates in FILE (PEM) instead of\n"
            "                              the system's\n"
            "  -k, --insecure              do not verify the server's certificate\n"

@@ -12,8 +12,10 @@ enum TCliOperation : uint8_t {
     coNone, coList, coNameList, coGet, coPut, coDelete, coRename, coChmod, coQuote, coMakeDir, coRemoveDir
 };
 
-// FTP over TLS: off, when the server offers it (--ssl), required (--ssl-reqd).
-enum TCliTls : uint8_t { ctNone, ctTry, ctRequired };
+// FTP over TLS: off, when the server offers it (--ssl), required (--ssl-reqd),
+// implicit from the first byte (--ftps). Given together, the later in this
+// order wins.
+enum TCliTls : uint8_t { ctNone, ctTry, ctRequired, ctImplicit };
 
 enum TCliMode : uint8_t { cmAppend, cmReplace, cmUnique, cmRestart };
 
@@ -37,6 +39,7 @@ struct TCliOptions
     TCliTls Tls = ctNone;
     std::string CaCert;      // empty: the system trust store
     bool Insecure = false;   // no certificate verification
+    std::string Fingerprint; // accept only this SHA-256 certificate (64 hex digits), no CA
 
     bool UseSocks = false;
     TIpSocksVersion SocksVersion = svSocks5;

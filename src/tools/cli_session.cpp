@@ -322,7 +322,12 @@ void TCliSession::Start()
         Socks->SetPassword(FOptions.SocksPassword);
     }
 
-    FClient.SetTlsMode(FOptions.Tls == ctRequired ? tmRequired : FOptions.Tls == ctTry ? tmExplicit : tmNone);
+    FClient.SetTlsMode(FOptions.Tls == ctImplicit   ? tmImplicit
+                       : FOptions.Tls == ctRequired ? tmRequired
+                       : FOptions.Tls == ctTry      ? tmExplicit
+                                                    : tmNone);
+    FClient.SetImplicitPort(FOptions.Port);
+    FClient.SetTlsFingerprint(FOptions.Fingerprint);
     FClient.SetTlsCaFile(FOptions.CaCert);
     FClient.SetTlsVerify(!FOptions.Insecure);
     if (FOptions.Tls != ctNone && FOptions.Insecure)
@@ -459,7 +464,7 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
 {
     switch (Code) {
     case fscLogin:
-        if (FPhase == phLogin && FOptions.Tls != ctNone && !FClient.TlsActive()) {
+        if (FPhase == phLogin && FClient.TlsFellBack()) {
             // Asked for, not had: said even without -v.
             Trace("Warning: --ssl: the server refused AUTH TLS; this session, the password included, is not "
                   "encrypted");

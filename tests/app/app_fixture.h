@@ -19,6 +19,7 @@
 
 #include "app/About.h"
 #include "app/DialogProvider.h"
+#include "app/EngineTls.h"
 #include "app/FilePermission.h"
 #include "app/TolvaneFtp.h"
 #include "support/EventLoop.h"
@@ -72,6 +73,21 @@ public:
         CancelQuestions.push_back(Text.toStdString());
         return Take(CancelAnswers, false);
     }
+    TTrustAnswer AskTrust(QWidget *, const TCertificateDetails &Info, const std::string &OldSha256) override
+    {
+        Trusts.push_back({Info, OldSha256});
+        if (DuringTrust)
+            DuringTrust();
+        return Take(TrustAnswers, taCancel);
+    }
+    bool AskPassword(QWidget *, const QString &Prompt, QString &Password) override
+    {
+        PasswordPrompts.push_back(Prompt.toStdString());
+        if (PasswordAnswers.empty())
+            return false;
+        Password = QString::fromStdString(Take(PasswordAnswers, std::string()));
+        return true;
+    }
 
     std::vector<std::string> Messages;
     std::vector<std::string> Warnings;
@@ -84,6 +100,11 @@ public:
     std::deque<TOverwriteAnswer> OverwriteAnswers;
     std::vector<std::string> CancelQuestions;
     std::deque<bool> CancelAnswers;
+    std::vector<std::pair<TCertificateDetails, std::string>> Trusts; // what each trust question showed
+    std::deque<TTrustAnswer> TrustAnswers;
+    std::function<void()> DuringTrust; // runs while the trust question is open
+    std::vector<std::string> PasswordPrompts;
+    std::deque<std::string> PasswordAnswers;
     // Runs while a folder picker is open: the event loop goes on there.
     std::function<void()> DuringDialog;
     int OpenFileCalls = 0;

@@ -187,7 +187,8 @@ TEST_F(MainWindow, SaveWritesAllFourKeysInOrderForTheOwnerOnly)
     QTest::keyClicks(Find<QLineEdit>("DefRemote"), "/www");
     QTest::mouseClick(Find<QPushButton>("sBitBtn5"), Qt::LeftButton);
     EXPECT_EQ(ReadFile(SettingsPath()),
-              "[TolvaneFtp]\nHost=ftp.example.org\nUsername=ann\nPassword=pw\nDefault=/www\nPassive=1\n");
+              "[TolvaneFtp]\nHost=ftp.example.org\nUsername=ann\nPassword=pw\nDefault=/www\nPassive=1\n"
+              "Encryption=auto\nRememberPassword=1\n");
     struct stat St;
     ASSERT_EQ(::stat(SettingsPath().c_str(), &St), 0);
     EXPECT_EQ(St.st_mode & 0777, 0600u);
@@ -380,7 +381,7 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
         .Send("226 Done")
         .Mark("listed");
     WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                  "\nUsername=bob\nPassword=pw\nDefault=/\n");
+                  "\nUsername=bob\nPassword=pw\nDefault=/\nEncryption=plain\n");
     StartWindow();
     ShowWindow();
     EXPECT_EQ(Text("ConnectBtn"), "Disconnect");

@@ -30,7 +30,7 @@ protected:
     void Start(uint16_t Port, const std::string &Password = "", const QStringList &Arguments = {})
     {
         WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Port) + "\nUsername=bob\nPassword=" + Password +
-                      "\nDefault=/\n");
+                      "\nDefault=/\nEncryption=plain\n");
         StartWindow(Arguments);
         Find<QTimer>("Timer2")->stop();
         ShowWindow();

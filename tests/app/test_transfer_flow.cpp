@@ -65,7 +65,7 @@ protected:
             .CloseData()
             .Send("226 done");
         WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                      "\nUsername=bob\nPassword=pw\nDefault=/pub\nPassive=0\n");
+                      "\nUsername=bob\nPassword=pw\nDefault=/pub\nPassive=0\nEncryption=plain\n");
         StartWindow();
         Find<QTimer>("Timer2")->stop(); // its refresh would interleave with the script
         ShowWindow();
@@ -423,7 +423,7 @@ TEST(UnattendedUpload, WaitsForASlowLoginAndThenUploads)
         .Reply("TYPE I", "200 ok")
         .Expect("STOR /drop/late.bin").Send("150 go").ConnectData().ReceiveData().Send("226 stored");
     ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\nPassive=0\n"));
+                                                    "\nUsername=bob\nPassword=pw\nDefault=/drop\nPassive=0\nEncryption=plain\n"));
     TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("late.bin"))});
     Window.findChild<QTimer *>(QStringLiteral("Timer2"))->stop();
     Window.show();
@@ -442,7 +442,7 @@ TEST(UnattendedUpload, SaysSoWhenTheServerRefusesTheLogin)
     Peer.Send("220 hi").Expect("USER bob").Send("331 pw").Expect("PASS wrong").Send("530 Login incorrect.")
         .Close();
     ASSERT_TRUE(WriteFile(Dir.File("host.ini"), "[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                                                    "\nUsername=bob\nPassword=wrong\nDefault=/\n"));
+                                                    "\nUsername=bob\nPassword=wrong\nDefault=/\nEncryption=plain\n"));
     TTolvaneFtp Window(Dir.File("host.ini"), {QString::fromStdString(Dir.File("f.bin"))});
     Window.show();
     ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 10000);

@@ -23,15 +23,18 @@ class TServer
 {
 public:
     // TlsPem (key and certificate) makes it an FTP-over-TLS server.
-    explicit TServer(const std::string &Kind, TPyFtpdOptions Options = {}, const std::string &TlsPem = {})
+    explicit TServer(const std::string &Kind, TPyFtpdOptions Options = {}, const std::string &TlsPem = {},
+                     bool ImplicitTls = false)
         : FKind(Kind)
     {
         if (Kind == "pyftpd") {
             Options.TlsPem = TlsPem;
+            Options.ImplicitTls = ImplicitTls;
             FPy = std::make_unique<TPyFtpdServer>(Options);
         } else {
             TVsftpdOptions Vs;
             Vs.TlsPem = TlsPem;
+            Vs.ImplicitTls = ImplicitTls;
             FVs = std::make_unique<TVsftpdServer>(Vs);
         }
     }

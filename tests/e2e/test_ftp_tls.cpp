@@ -35,21 +35,25 @@ class FtpTlsTest : public ::testing::TestWithParam<TParam>
 protected:
     void SetUp() override
     {
-        const std::string Kind = std::get<0>(GetParam());
+        // "vsftpd-implicit": implicit TLS instead of AUTH TLS.
+        const std::string Param = std::get<0>(GetParam());
+        const bool Implicit = Param.find("-implicit") != std::string::npos;
+        const std::string Kind = Param.substr(0, Param.find('-'));
         std::string Why;
         if (!HaveTlsPeers(Kind, Why))
             GTEST_SKIP() << Why;
         const TTestCerts &Certs = TTestCerts::Get();
         ASSERT_TRUE(Certs.Error.empty()) << Certs.Error;
-        Server = std::make_unique<TServer>(Kind, TPyFtpdOptions{}, Certs.ServerPem);
+        Server = std::make_unique<TServer>(Kind, TPyFtpdOptions{}, Certs.ServerPem, Implicit);
         ASSERT_TRUE(Server->Start());
         S.Client.SetFileType(ftBinary);
         S.Client.SetPassiveMode(std::get<1>(GetParam()));
         S.Client.SetTransferTimeout(30000);
-        S.Client.SetTlsMode(tmRequired);
+        S.Client.SetTlsMode(Implicit ? tmImplicit : tmRequired);
         S.Client.SetTlsCaFile(Certs.CaFile);
         ASSERT_TRUE(S.LoginTo(*Server)) << Server->Log();
         ASSERT_TRUE(S.Client.TlsActive());
+        EXPECT_EQ(S.Client.TlsTrust(), ttVerified);
     }
 
     testing::AssertionResult Upload(const std::string &Remote, const std::string &Local)
@@ -125,6 +129,13 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpTlsTest,
                          ::testing::Combine(::testing::Values(std::string("vsftpd"), std::string("pyftpd")),
                                             ::testing::Bool()),
                          ParamName);
+INSTANTIATE_TEST_SUITE_P(Implicit, FtpTlsTest,
+                         ::testing::Combine(::testing::Values(std::string("vsftpd-implicit"),
+                                                              std::string("pyftpd-implicit")),
+                                            ::testing::Values(true)),
+                         [](const testing::TestParamInfo<TParam> &Info) {
+                             return std::get<0>(Info.param).substr(0, 6) + "_implicit";
+                         });
 
 // ---------------------------------------------------------------------------
 
@@ -237,7 +248,8 @@ TEST_P(FtpTlsRefusalTest, EndsTheLoginBeforeAnyCredentialLeaves)
     }
     ASSERT_TRUE(RunUntil([&] { return S.Has("loginerror " + std::to_string(IpTlsErrorCode)); }, 10000))
         << S.Joined();
-    EXPECT_EQ(S.LastError, std::string("certificate verify failed: ") + P.Reason);
+    EXPECT_EQ(S.LastError, std::string("certificate verify failed: ") + P.Reason + " (the server presented SHA-256 " +
+                               TTestCerts::Sha256(Certs.*P.ServerPem) + ")");
     EXPECT_EQ(S.Client.FtpState(), stClosed);
     RunUntil([] { return false; }, 300); // whatever the client might still send
     const std::string Log = Server.Log();
@@ -252,10 +264,11 @@ INSTANTIATE_TEST_SUITE_P(
         TRefusal{"unknown_ca", &TTestCerts::ServerPem, &TTestCerts::OtherCaFile, "127.0.0.1",
                  "unable to get local issuer certificate", true},
         TRefusal{"expired", &TTestCerts::ExpiredPem, &TTestCerts::CaFile, "127.0.0.1", "certificate has expired", true},
-        TRefusal{"other_name", &TTestCerts::WrongNamePem, &TTestCerts::CaFile, "localhost", "host name mismatch",
+        TRefusal{"other_name", &TTestCerts::WrongNamePem, &TTestCerts::CaFile, "localhost",
+                 "the certificate does not name localhost",
                  true},
         TRefusal{"other_address", &TTestCerts::WrongNamePem, &TTestCerts::CaFile, "127.0.0.1",
-                 "IP address mismatch", true},
+                 "the certificate does not name 127.0.0.1", true},
         TRefusal{"name_accepted", &TTestCerts::ServerPem, &TTestCerts::CaFile, "localhost", "", true},
         TRefusal{"insecure_accepts_expired", &TTestCerts::ExpiredPem, &TTestCerts::OtherCaFile, "127.0.0.1", "",
                  false}),

@@ -40,6 +40,7 @@ TEST(FtpTlsRefusals, AnOptionalTlsThatTheServerRefusesGoesOnInTheClear)
     ASSERT_EVENTUALLY(R.Client.LoggedIn() && R.Client.FtpState() == stReady, 5000) << R.Joined();
     ASSERT_TRUE(Peer.WaitDone());
     EXPECT_FALSE(R.Client.TlsActive());
+    EXPECT_TRUE(R.Client.TlsFellBack());
     EXPECT_FALSE(R.Has("loginerror 500")) << R.Joined();
 }
 

@@ -260,6 +260,11 @@ class WindowsFS(AbstractedFS):
 
 
 class Handler(Base):
+    def handle(self):
+        if cfg["implicit"]:
+            self.secure_connection(self.ssl_context)
+        Base.handle(self)
+
     def ftp_SYST(self, line):
         if cfg["windows"]:
             self.respond("215 Windows_NT")
@@ -318,7 +323,8 @@ testing::AssertionResult TPyFtpdServer::Prepare(std::vector<std::string> &argv, 
         << ", \"windows\": " << (FOptions.WindowsStyle ? "true" : "false") << ", \"port\": " << FPort
         << ", \"pasv_min\": " << FPasvMin << ", \"pasv_max\": " << PassiveMax()
         << ", \"auth_delay\": " << FOptions.AuthFailedDelayMs / 1000.0
-        << ", \"tls_pem\": " << JsonString(FOptions.TlsPem) << "}\n";
+        << ", \"tls_pem\": " << JsonString(FOptions.TlsPem)
+        << ", \"implicit\": " << (FOptions.ImplicitTls ? "true" : "false") << "}\n";
     if (!WriteFile(FDir.File("config.json"), cfg.str()) || !WriteFile(FDir.File("server.py"), kPyFtpdScript))
         return testing::AssertionFailure() << "pyftpd: cannot write its config into " << WorkDir();
     if (FOptions.RunAsTestAccount) {
@@ -391,7 +397,8 @@ testing::AssertionResult TVsftpdServer::Prepare(std::vector<std::string> &argv, 
       << "xferlog_enable=YES\nvsftpd_log_file=" << LogPath() << "\nlog_ftp_protocol=YES\nsyslog_enable=NO\n";
     if (!FOptions.TlsPem.empty())
         c << "ssl_enable=YES\nrsa_cert_file=" << FOptions.TlsPem << "\nrsa_private_key_file=" << FOptions.TlsPem
-          << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n";
+          << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\nssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\n"
+          << (FOptions.ImplicitTls ? "implicit_ssl=YES\n" : "");
     std::string conf = FDir.File("vsftpd.conf");
     if (!WriteFile(conf, c.str()))
         return testing::AssertionFailure() << "vsftpd: cannot write " << conf;

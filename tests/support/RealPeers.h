@@ -77,6 +77,7 @@ struct TPyFtpdOptions
     int PassivePorts = 16;           // size of the passive range
     int AuthFailedDelayMs = 3000;    // pyftpdlib's delay before "530" on a bad password
     std::string TlsPem = {};         // key + certificate: FTP over TLS, required for login and data
+    bool ImplicitTls = false;        // with TlsPem: TLS from the first byte
 };
 
 class TPyFtpdServer : public TRealPeer
@@ -106,6 +107,7 @@ struct TVsftpdOptions
 {
     int PassivePorts = 16;
     std::string TlsPem = {};  // key + certificate: FTP over TLS, required for login and data
+    bool ImplicitTls = false; // with TlsPem: TLS from the first byte
 };
 
 class TVsftpdServer : public TRealPeer

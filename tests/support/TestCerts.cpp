@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -52,7 +53,12 @@ TTestCerts Make()
                     Sign("localhost", "DNS:localhost,IP:127.0.0.1", "-days 365") &&
                     Sign("expired", "DNS:localhost,IP:127.0.0.1", "-startdate 20200101000000Z -enddate 20210101000000Z") &&
                     Sign("wrongname", "DNS:other.invalid", "-days 365") &&
-                    Sign("cnonly", "", "-days 365", "localhost") && Sign("partial", "DNS:f*.test.lan", "-days 365");
+                    Sign("cnonly", "", "-days 365", "localhost") && Sign("partial", "DNS:f*.test.lan", "-days 365") &&
+                    Sign("second", "DNS:localhost,IP:127.0.0.1", "-days 365", "localhost") &&
+                    Run(O + "req -x509 -key " + D + "/server.key -days 365 -subj /O=Tolvane/CN=localhost"
+                            " -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -out " + D + "/self.crt",
+                        C.Error) &&
+                    WriteFile(D + "/self.full.pem", ReadFile(D + "/server.key") + ReadFile(D + "/self.crt"));
     if (!Ok)
         return C;
     C.CaFile = D + "/ca.pem";
@@ -62,6 +68,8 @@ TTestCerts Make()
     C.WrongNamePem = D + "/wrongname.full.pem";
     C.CnOnlyPem = D + "/cnonly.full.pem";
     C.PartialWildcardPem = D + "/partial.full.pem";
+    C.OtherServerPem = D + "/second.full.pem";
+    C.SelfSignedPem = D + "/self.full.pem";
     return C;
 }
 
@@ -71,6 +79,19 @@ const TTestCerts &TTestCerts::Get()
 {
     static const TTestCerts Certs = Make();
     return Certs;
+}
+
+std::string TTestCerts::Sha256(const std::string &Pem)
+{
+    std::string Out;
+    if (FILE *P = ::popen(("openssl x509 -noout -fingerprint -sha256 -in " + Pem).c_str(), "r")) {
+        char Buf[256];
+        while (std::fgets(Buf, sizeof Buf, P))
+            Out += Buf;
+        ::pclose(P);
+    }
+    const size_t Eq = Out.find('=');
+    return Eq == std::string::npos ? std::string() : Out.substr(Eq + 1, Out.find_first_of("\r\n") - Eq - 1);
 }
 
 bool TTestCerts::Available()

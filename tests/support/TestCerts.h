@@ -16,9 +16,13 @@ struct TTestCerts
     std::string WrongNamePem; // only "other.invalid"
     std::string CnOnlyPem;    // CN=localhost and no subjectAltName
     std::string PartialWildcardPem; // only "f*.test.lan"
+    std::string OtherServerPem; // like ServerPem, signed by the test CA too, but another certificate
+    std::string SelfSignedPem;  // localhost + 127.0.0.1, signed by its own key
     std::string Error;        // why making them failed (then the paths are empty)
 
     // Made on first use; lives until the process ends.
     static const TTestCerts &Get();
     static bool Available(); // the openssl command exists
+    // "AB:CD:..." of the certificate in Pem, as the openssl command computes it.
+    static std::string Sha256(const std::string &Pem);
 };
