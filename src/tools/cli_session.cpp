@@ -470,8 +470,13 @@ void TCliSession::Status(TIpFtpStatusCode Code, const std::string &Info)
                   "encrypted");
         } else if (FOptions.Verbose && FPhase == phLogin) {
             TIpDataSocket *Control = FClient.FindDataSocket(FClient.ControlSocket(), false);
+            // How the certificate came to be accepted tells how much the session is worth.
+            const TIpFtpTlsTrust Trust = FClient.TlsTrust();
+            const char *How = Trust == ttVerified ? ", certificate verified"
+                              : Trust == ttPinned ? ", certificate pinned by its fingerprint"
+                                                  : ", certificate not verified";
             if (Control && Control->Tls() && FClient.TlsActive())
-                Trace("* TLS " + Control->Tls()->Version() + ", " + Control->Tls()->Cipher());
+                Trace("* TLS " + Control->Tls()->Version() + ", " + Control->Tls()->Cipher() + How);
         }
         if (FPhase == phLogin)
             Later([this] { AfterLogin(); });

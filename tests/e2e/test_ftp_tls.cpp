@@ -35,10 +35,8 @@ class FtpTlsTest : public ::testing::TestWithParam<TParam>
 protected:
     void SetUp() override
     {
-        // "vsftpd-implicit": implicit TLS instead of AUTH TLS.
-        const std::string Param = std::get<0>(GetParam());
-        const bool Implicit = Param.find("-implicit") != std::string::npos;
-        const std::string Kind = Param.substr(0, Param.find('-'));
+        const bool Implicit = std::get<0>(GetParam()).size() > 6;
+        const std::string Kind = std::get<0>(GetParam()).substr(0, 6);
         std::string Why;
         if (!HaveTlsPeers(Kind, Why))
             GTEST_SKIP() << Why;
@@ -130,12 +128,10 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpTlsTest,
                                             ::testing::Bool()),
                          ParamName);
 INSTANTIATE_TEST_SUITE_P(Implicit, FtpTlsTest,
-                         ::testing::Combine(::testing::Values(std::string("vsftpd-implicit"),
-                                                              std::string("pyftpd-implicit")),
+                         ::testing::Combine(::testing::Values(std::string("vsftpd_implicit"),
+                                                              std::string("pyftpd_implicit")),
                                             ::testing::Values(true)),
-                         [](const testing::TestParamInfo<TParam> &Info) {
-                             return std::get<0>(Info.param).substr(0, 6) + "_implicit";
-                         });
+                         ParamName);
 
 // ---------------------------------------------------------------------------
 

@@ -29,13 +29,20 @@ void UseTls(TRecordedClient &R, TIpFtpTlsMode Mode)
 
 } // namespace
 
-TEST(FtpTlsRefusals, AnOptionalTlsThatTheServerRefusesGoesOnInTheClear)
+TEST(FtpTlsRefusals, AnOptionalTlsGoesOnInTheClearOnlyWhenTheServerRefusesAuthWithA5xx)
 {
+    TScriptedPeer Busy;
+    Busy.Send("220 FTP").Expect("AUTH TLS").Send("431 Try later").ExpectClosed();
+    TRecordedClient R;
+    UseTls(R, tmExplicit);
+    ASSERT_TRUE(R.Client.Login(LocalAddress(Busy.Port()), "bob", "secret"));
+    ASSERT_EVENTUALLY(R.Has("loginerror 431"), 5000) << R.Joined();
+    EXPECT_EQ(R.Errors.back(), "Server did not accept AUTH TLS: 431 Try later");
+    ASSERT_TRUE(Busy.WaitDone());
+    ExpectNoCredentials(Busy);
     TScriptedPeer Peer;
     Peer.Send("220 Plain FTP").Expect("AUTH TLS").Send("500 AUTH not understood")
         .Expect("USER bob").Send("331 Password required").Expect("PASS secret").Send("230 Logged in").NoFeatures();
-    TRecordedClient R;
-    UseTls(R, tmExplicit);
     ASSERT_TRUE(R.Client.Login(LocalAddress(Peer.Port()), "bob", "secret"));
     ASSERT_EVENTUALLY(R.Client.LoggedIn() && R.Client.FtpState() == stReady, 5000) << R.Joined();
     ASSERT_TRUE(Peer.WaitDone());

@@ -264,7 +264,6 @@ class Handler(Base):
         if cfg["implicit"]:
             self.secure_connection(self.ssl_context)
         Base.handle(self)
-
     def ftp_SYST(self, line):
         if cfg["windows"]:
             self.respond("215 Windows_NT")

@@ -83,15 +83,13 @@ const TTestCerts &TTestCerts::Get()
 
 std::string TTestCerts::Sha256(const std::string &Pem)
 {
-    std::string Out;
-    if (FILE *P = ::popen(("openssl x509 -noout -fingerprint -sha256 -in " + Pem).c_str(), "r")) {
-        char Buf[256];
-        while (std::fgets(Buf, sizeof Buf, P))
-            Out += Buf;
+    // "sha256 Fingerprint=AB:CD:..."
+    FILE *P = ::popen(("openssl x509 -noout -fingerprint -sha256 -in " + Pem).c_str(), "r");
+    char Buf[256] = {};
+    const std::string Out = P && std::fgets(Buf, sizeof Buf, P) ? Buf : "";
+    if (P)
         ::pclose(P);
-    }
-    const size_t Eq = Out.find('=');
-    return Eq == std::string::npos ? std::string() : Out.substr(Eq + 1, Out.find_first_of("\r\n") - Eq - 1);
+    return Out.substr(Out.find('=') + 1, 95);
 }
 
 bool TTestCerts::Available()

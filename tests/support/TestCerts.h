@@ -23,6 +23,5 @@ struct TTestCerts
     // Made on first use; lives until the process ends.
     static const TTestCerts &Get();
     static bool Available(); // the openssl command exists
-    // "AB:CD:..." of the certificate in Pem, as the openssl command computes it.
-    static std::string Sha256(const std::string &Pem);
+    static std::string Sha256(const std::string &Pem); // "AB:CD:...", computed by the openssl command
 };
