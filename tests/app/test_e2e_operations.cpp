@@ -150,7 +150,8 @@ TEST_P(E2eOperations, AFileNamedOnTheCommandLineArrivesWithoutAClick)
 
 TEST_P(E2eOperations, ARefusedLoginSaysTheFileWasNotUploaded)
 {
-    Settings("/drop", "not-the-password");
+    WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Server->Port()) + "\nUsername=" + Server->User() +
+                  "\nPassword=not-the-password\nDefault=/drop\nEncryption=plain\n");
     ASSERT_TRUE(WriteFile(Dir.File("f.bin"), "x"));
     StartWindow({QString::fromStdString(Dir.File("f.bin"))});
     ShowWindow();

@@ -49,7 +49,7 @@ protected:
             .Reply("PWD", "257 \"/\" is current");
         ScriptListing(MlsdListing);
         WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Peer.Port()) +
-                      "\nUsername=bob\nPassword=pw\nDefault=/\n");
+                      "\nUsername=bob\nPassword=pw\nDefault=/\nEncryption=plain\n");
         StartWindow();
         Find<QTimer>("Timer2")->stop(); // its refresh would interleave with the script
         ShowWindow();

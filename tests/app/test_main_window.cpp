@@ -62,7 +62,9 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     EXPECT_EQ(Title(), "Tolvane FTP Uploader");
     EXPECT_FALSE(Window->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(Window->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(Window->size(), QSize(730, 396));
+    // The encryption row of the connection bar may make it taller.
+    EXPECT_EQ(Window->width(), 730);
+    EXPECT_GE(Window->height(), 396);
 
     for (const char *Name : {"edtURL", "edtUserName", "edtPassword", "DefRemote", "edtRestartAt"})
         EXPECT_EQ(Text(Name), "") << Name;
