@@ -24,6 +24,7 @@
 # and python3.
 
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 # The shell clock and awk must agree on the decimal point.
 export LC_ALL=C
 
@@ -74,32 +75,10 @@ FREE_KB=$(df -Pk "$WORK" | awk 'NR==2 {print $4}')
 [ "$FREE_KB" -ge "$NEED_KB" ] || die "needs $((NEED_KB / 1024)) MiB free in $BENCH_TMP, has $((FREE_KB / 1024)) MiB"
 
 # The same account the end-to-end tests use; created when missing.
-if ! id "$ACCOUNT" >/dev/null 2>&1; then
-    useradd -M -d / -s /bin/bash "$ACCOUNT"
-fi
-echo "$ACCOUNT:$ACCOUNT_PASSWORD" | chpasswd
-SHELL_OF=$(getent passwd "$ACCOUNT" | cut -d: -f7)
-grep -qx "$SHELL_OF" /etc/shells || echo "$SHELL_OF" >> /etc/shells
+bench_account "$ACCOUNT" "$ACCOUNT_PASSWORD"
 
 # Two free control ports with 16 passive ports each (plain, then TLS).
-read -r PORT PASV_MIN < <("$PYTHON" - <<'EOF'
-import random, socket
-def free(p):
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", p))
-        return True
-    except OSError:
-        return False
-    finally:
-        s.close()
-while True:
-    base = random.randrange(20000, 32000)
-    if all(free(p) for p in range(base, base + 34)):
-        print(base, base + 1)
-        break
-EOF
-)
+read -r PORT PASV_MIN < <(bench_free_ports 34)
 PASV_MAX=$((PASV_MIN + 15))
 TLS_PORT=$((PORT + 17))
 

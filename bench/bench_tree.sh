@@ -17,6 +17,7 @@
 # when it is a tmpfs, else /tmp). Needs lftp, vsftpd or python3-pyftpdlib.
 
 set -euo pipefail
+. "$(dirname "$0")/bench_common.sh"
 export LC_ALL=C
 
 BUILD_DIR=${1:-}
@@ -57,31 +58,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if ! id "$ACCOUNT" >/dev/null 2>&1; then
-    useradd -M -d / -s /bin/bash "$ACCOUNT"
-fi
-echo "$ACCOUNT:$ACCOUNT_PASSWORD" | chpasswd
-SHELL_OF=$(getent passwd "$ACCOUNT" | cut -d: -f7)
-grep -qx "$SHELL_OF" /etc/shells || echo "$SHELL_OF" >> /etc/shells
+bench_account "$ACCOUNT" "$ACCOUNT_PASSWORD"
 
-read -r PORT PASV_MIN < <(/usr/bin/python3 - <<'EOF'
-import random, socket
-def free(p):
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", p))
-        return True
-    except OSError:
-        return False
-    finally:
-        s.close()
-while True:
-    base = random.randrange(20000, 32000)
-    if all(free(p) for p in range(base, base + 66)):
-        print(base, base + 1)
-        break
-EOF
-)
+read -r PORT PASV_MIN < <(bench_free_ports 66)
 # Each file takes a passive port, and a closed one waits in TIME_WAIT on
 # the client's side only: 64 ports are plenty.
 PASV_MAX=$((PASV_MIN + 63))

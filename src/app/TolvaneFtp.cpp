@@ -220,7 +220,7 @@ void TTolvaneFtp::CreateWidgets()
     lbxFiles->header()->setMinimumSectionSize(40);
     lbxFiles->setColumnWidth(TFileColumnsModel::colName, 150);
     lbxFiles->setColumnWidth(TFileColumnsModel::colSize, 72);
-    lbxFiles->setColumnWidth(TFileColumnsModel::colModified, 120);
+    lbxFiles->setColumnWidth(TFileColumnsModel::colModified, 132);
     lbxFiles->setColumnWidth(TFileColumnsModel::colPermissions, 110);
     lbxFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     lbxFiles->setAcceptDrops(true);

@@ -231,7 +231,10 @@ void TIpCustomFtpClient::DoLineReceived(TSocket Handle, const std::string &Text)
     }
     if (Text.empty())
         return;
-    PostMessage(CM_IPFTPREPLY, static_cast<uintptr_t>(FtpReplyCode(Text)), 0, std::any(Text));
+    // Tagged with the session: a reply still queued when that connection
+    // ended (a "221" after QUIT) must not reach the next login.
+    PostMessage(CM_IPFTPREPLY, static_cast<uintptr_t>(FtpReplyCode(Text)), static_cast<intptr_t>(FSessionSerial),
+                std::any(Text));
 }
 
 void TIpCustomFtpClient::HandleReplyLine(const std::string &Line, int Code)
@@ -488,7 +491,8 @@ void TIpCustomFtpClient::WndProc(TIpMessage &Msg)
             Payload.swap(*Text);
         switch (Msg.Msg) {
         case CM_IPFTPREPLY:
-            HandleReplyLine(Payload, static_cast<int>(Msg.WParam));
+            if (static_cast<uint32_t>(Msg.LParam) == FSessionSerial)
+                HandleReplyLine(Payload, static_cast<int>(Msg.WParam));
             break;
         case CM_IPFTPSTATUS:
             if (Msg.LParam == 0 || static_cast<uint32_t>(Msg.LParam) == FTransferSerial)
@@ -630,6 +634,7 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
     // A multi-line reply cut off by the last connection's end must not
     // swallow the greeting of the new one.
     PrepareTls();
+    ++FSessionSerial;
     FReplies.Reset();
     FDataLogMuted = false;
     FPassAnswered = false;

@@ -451,6 +451,7 @@ private:
     uint32_t FTransferTimeout = 0;
     std::string FRemoteFileName;
     std::string FHost;
+    uint32_t FSessionSerial = 0; // counts logins; replies carry it
     bool FLoggedIn = false;
     std::string FUserName;
 
