@@ -51,6 +51,10 @@ TStatusLine::TStatusLine(QStatusBar *Bar)
     FSecurity->setObjectName(QStringLiteral("StatusSecurity"));
     FSecurity->setTextFormat(Qt::PlainText);
     FSecurity->setAccessibleName(tr("Connection security"));
+    // The outcome gives way (its tool tip holds it whole), so that the
+    // transfer figures and the connection's security stay readable.
+    FOutcome->setMinimumWidth(80);
+    FOutcome->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     Bar->addWidget(FOutcome, 1);
     Bar->addPermanentWidget(FTransfer);
     Bar->addPermanentWidget(FSecurity);
