@@ -48,6 +48,7 @@ TEST_F(TTransferTest, FolderCommandsReportTheirOutcomeWithoutMovingTheTree)
     ASSERT_EVENTUALLY(!Tree.Calls.empty() && Tree.Calls.back() == "LoadListing", 5000) << R.Joined();
     EXPECT_EQ(Tree.Calls.front(), "SetCurrentPath \\home");
     EXPECT_FALSE(R.Client.MakeDir("a\r\nDELE x"));
+    R.Client.SetDirectoryTree(nullptr); // the tree dies first
 }
 
 TEST_F(TTransferTest, AQueueSendsTypeOnceAndGoesOnAfterAFailedItem)
