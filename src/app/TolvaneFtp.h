@@ -219,6 +219,7 @@ private:
     QElapsedTimer FSinceShown;
     bool FUnattendedWaiting = false;
     std::string FLoginTrouble; // why the last login did not get through
+    bool FAuthRefusalSeen = false; // the refused AUTH TLS of a fall back to plain has been told
     // What the last data connection carried. A listing's own 226 must not
     // ask for the folder again, or the window would list it forever.
     enum TLastTransfer : uint8_t { ltNone, ltListing, ltUpload, ltDownload };

@@ -22,6 +22,7 @@
 #include "app/AppRules.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
+#include "app/EngineTls.h"
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/HostSettings.h"
@@ -135,6 +136,7 @@ void TTolvaneFtp::StartLogin()
     FClient->SetDefaultPort(DefaultPortOf(Encryption()));
     FStatus->ShowSecurity(QString());
     FLoginTrouble.clear();
+    FAuthRefusalSeen = false;
     FOp = opLogin;
     FOpName = Utf8(edtURL);
     if (const int64_t Ms = LoginTimeoutMs(); Ms > 0)
@@ -207,7 +209,13 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
         FListingReplyPending = false;
         FUploadReplyPending = false;
     }
-    if (!FClient->LoggedIn() && ReplyCode >= 400)
+    // The refusal of AUTH TLS that makes "if available" go on in plain text
+    // is no login trouble: the first reply seen once the client has fallen
+    // back is that refusal (the client decides before the reply is told).
+    const bool AuthRefusal = EngineTls::FellBack(*FClient) && !FAuthRefusalSeen;
+    if (AuthRefusal)
+        FAuthRefusalSeen = true;
+    if (!FClient->LoggedIn() && ReplyCode >= 400 && !AuthRefusal)
         FLoginTrouble = Reply;
     // A 200 refreshes the folder only when it answers the user's own command
     // (SITE CHMOD): TYPE, OPTS and PBSZ are answered with 200 too.

@@ -151,13 +151,17 @@ TEST_P(E2eOperations, AFileNamedOnTheCommandLineArrivesWithoutAClick)
 TEST_P(E2eOperations, ARefusedLoginSaysTheFileWasNotUploaded)
 {
     WriteSettings("[TolvaneFtp]\nHost=127.0.0.1:" + std::to_string(Server->Port()) + "\nUsername=" + Server->User() +
-                  "\nPassword=not-the-password\nDefault=/drop\nEncryption=plain\n");
+                  "\nPassword=not-the-password\nDefault=/drop\n");
     ASSERT_TRUE(WriteFile(Dir.File("f.bin"), "x"));
     StartWindow({QString::fromStdString(Dir.File("f.bin"))});
     ShowWindow();
     ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 20000) << Log();
     EXPECT_NE(Dialogs.Messages[0].find("was not uploaded"), std::string::npos) << Dialogs.Messages[0];
+    // Encryption "if available" (the default) first hears AUTH TLS refused:
+    // that refusal is not why the login failed.
     EXPECT_NE(Dialogs.Messages[0].find("530"), std::string::npos) << Dialogs.Messages[0];
+    EXPECT_EQ(Dialogs.Messages[0].find("AUTH"), std::string::npos) << Dialogs.Messages[0];
+    EXPECT_EQ(Dialogs.Messages[0].find("USER and PASS"), std::string::npos) << Dialogs.Messages[0];
     EXPECT_FALSE(FileExists(Server->Path("drop/f.bin")));
 }
 

@@ -17,9 +17,12 @@
 namespace {
 
 // A TCP socket bound to Host (port 0: any); listening when asked. -1 on failure.
-int BoundSocket(const char *Host, uint16_t Port, bool Listen, uint16_t *Bound = nullptr)
+int BoundSocket(const char *Host, uint16_t Port, bool Listen, uint16_t *Bound = nullptr, bool Reusable = false)
 {
     int Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int On = 1;
+    if (Fd >= 0 && Reusable)
+        ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On);
     sockaddr_in A{};
     A.sin_family = AF_INET;
     A.sin_port = htons(Port);
@@ -173,9 +176,21 @@ TEST(FtpHostile, APassiveReplyNamingAnotherHostIsConnectedToTheServerInstead)
     TTempDir Dir;
     // Whatever listens on 127.0.0.2 at the announced port must not be
     // reached: it would deliver its own bytes as the file (or take the upload).
+    // The scripted server listens on 127.0.0.1 at the same port. Other test
+    // processes binding port 0 there could take it first, so it is held by a
+    // bound socket that lets the server's listener share it but keeps
+    // everybody else's port 0 away.
     uint16_t Port = 0;
-    const int Trap = BoundSocket("127.0.0.2", 0, true, &Port);
-    ASSERT_GE(Trap, 0) << "cannot listen on 127.0.0.2";
+    int Trap = -1;
+    int Hold = -1;
+    for (int Try = 0; Try < 50 && Hold < 0; ++Try) {
+        if (Trap >= 0)
+            ::close(Trap);
+        Trap = BoundSocket("127.0.0.2", 0, true, &Port);
+        ASSERT_GE(Trap, 0) << "cannot listen on 127.0.0.2";
+        Hold = BoundSocket("127.0.0.1", Port, false, nullptr, true);
+    }
+    ASSERT_GE(Hold, 0) << "no port free on both 127.0.0.1 and 127.0.0.2";
     const std::string Data = RandomBytes(30000, 51);
     const std::string Up = Dir.File("up.bin");
     ASSERT_TRUE(WriteFile(Up, Data));
@@ -201,6 +216,7 @@ TEST(FtpHostile, APassiveReplyNamingAnotherHostIsConnectedToTheServerInstead)
     EXPECT_EQ(Peer.DataReceived().at(0), Data);
     EXPECT_FALSE(Readable(Trap, 0)) << "the client connected to 127.0.0.2";
     ::close(Trap);
+    ::close(Hold);
     EXPECT_NE(ReadFile(Dir.File("event.log")).find("Passive reply names 127.0.0.2; connecting to 127.0.0.1 instead"),
               std::string::npos);
 }
