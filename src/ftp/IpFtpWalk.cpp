@@ -418,10 +418,10 @@ void TIpFtpRemoteWalk::Listed(const std::string &Listing)
             FResult.Entries.push_back({Path, false, E.Size, E.ModifyTime});
             break;
         case fkLink:
-            FResult.Skipped.push_back({Path, "link (not followed)"});
+            FResult.Skipped.push_back({Path, "link (not followed)", true});
             break;
         default:
-            FResult.Skipped.push_back({Path, "not a file or folder"});
+            FResult.Skipped.push_back({Path, "not a file or folder", true});
             break;
         }
     }

@@ -29,6 +29,8 @@ struct TIpFtpWalkProblem
 {
     std::string Path;        // relative to the root ("" for the root itself)
     std::string Reason;
+    // Skipped, but the server can remove it by its name (a link, a special file).
+    bool Removable = false;
 };
 
 // A name from a listing or a folder that can be a part of a path: not

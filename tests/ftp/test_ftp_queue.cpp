@@ -3,6 +3,7 @@
 #include "test_ftp_fixture.h"
 
 #include "ftp/IpFtpQueue.h"
+#include "ftp/IpFtpTreeRemove.h"
 
 namespace {
 
@@ -175,4 +176,44 @@ TEST_F(TTransferTest, ARemoteWalkListsEachFolderOnceAndKeepsHostileNamesOut)
     ASSERT_EVENTUALLY(Finished == 2, 5000) << R.Joined();
     EXPECT_FALSE(Walk.Result().RootFound);
     EXPECT_EQ(Walk.Result().RootError, "550 No such folder");
+}
+
+TEST_F(TTransferTest, ATreeRemovalDeletesFilesThenFoldersDeepestFirstAndGoesOnPastRefusals)
+{
+    TIpFtpTreeWalk W;
+    W.RootFound = true;
+    W.Entries = {{"sub", true}, {"a b.txt", false, 3}, {"sub/deeper", true}, {"sub/c", false, 9}};
+    W.Skipped = {{"ln", "link (not followed)", true}, {"../evil", "unusable name"}};
+    const TIpFtpRemovalCount Count = IpFtpCountRemoval(W);
+    EXPECT_EQ(Count.Files, 3u);
+    EXPECT_EQ(Count.Folders, 2u);
+    ScriptLogin(Peer).Reply("CWD /", "550 No").Reply("DELE /s/a b.txt", "250 Deleted").Reply("DELE /s/sub/c", "550 Permission denied")
+        .Reply("DELE /s/ln", "200 Deleted").Reply("RMD /s/sub/deeper", "250 Removed")
+        .Reply("RMD /s/sub", "550 Not empty").Reply("RMD /s", "550 Not empty").Reply("CWD /", "250 ok").Expect("DELE /s/a b.txt").Reset();
+    ASSERT_TRUE(LoginTo(R, Peer));
+    TIpFtpTreeRemove Remove(R.Client);
+    int Finished = 0;
+    std::vector<std::string> Steps;
+    Remove.OnStep = [&](TIpFtpTreeRemove &, const std::string &Path) { Steps.push_back(Path); };
+    Remove.OnFinished = [&](TIpFtpTreeRemove &) { ++Finished; };
+    TIpFtpTreeWalk NotRead;
+    EXPECT_FALSE(Remove.Start("/s", NotRead)) << "a folder that was not read is not removed";
+    EXPECT_FALSE(Remove.Start("/", W));
+    ASSERT_TRUE(Remove.Start("/s", W));
+    ASSERT_EVENTUALLY(Finished == 1, 5000) << R.Joined() << Peer.Describe();
+    EXPECT_EQ(Steps, (std::vector<std::string>{"/s/a b.txt", "/s/sub/c", "/s/ln", "/s/sub/deeper", "/s/sub", "/s"}));
+    EXPECT_EQ(Remove.FilesRemoved(), 2u);
+    EXPECT_EQ(Remove.FoldersRemoved(), 1u);
+    ASSERT_EQ(Remove.Failed().size(), 3u);
+    EXPECT_EQ(Remove.Failed()[0].Path, "/s/sub/c");
+    EXPECT_EQ(Remove.Failed()[0].Reason, "550 Permission denied");
+    EXPECT_FALSE(Remove.RootRemoved());
+    EXPECT_TRUE(Remove.Error().empty());
+    EXPECT_EQ(R.Client.FtpState(), stReady);
+
+    // The connection lost under way ends the removal with the reason, once.
+    ASSERT_TRUE(Remove.Start("/s", W));
+    ASSERT_EVENTUALLY(Finished == 2, 5000) << R.Joined() << Peer.Describe();
+    EXPECT_EQ(Remove.Error(), "Connection closed");
+    EXPECT_EQ(Remove.FilesRemoved(), 0u);
 }
