@@ -31,6 +31,7 @@
 #include "app/FileColumnsModel.h"
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
+#include "app/FolderCommands.h"
 #include "app/HiddenFiles.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
@@ -107,6 +108,9 @@ TTolvaneFtp::TTolvaneFtp(const std::string &SettingsPath, const QStringList &Arg
 TTolvaneFtp::~TTolvaneFtp()
 {
     SetBusyCursor(false);
+    // Folder commands hold hooks on the client and may have the tree let go.
+    delete FFolderCommands;
+    FFolderCommands = nullptr;
     // The tree goes with the widgets after the client; unbind them first so
     // that neither calls the other while going.
     FClient->SetDirectoryTree(nullptr);
@@ -327,6 +331,13 @@ void TTolvaneFtp::CreateActions()
                   ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
     Rename2 = Add("Rename2", tr("Rename"), QKeySequence(Qt::CTRL | Qt::Key_R), tr("Rename the selected file on the server"),
                   ThemeIcon("edit-rename", QStyle::SP_FileIcon));
+    FFolderCommands = new TFolderCommands(*FClient, FolderCommandsHost(), this);
+    for (QAction *A : {FFolderCommands->NewFolderAction(), FFolderCommands->DeleteFolderAction()}) {
+        RemotePopupMenu->addAction(A);
+        lbxFiles->addAction(A);
+        FTree->addAction(A);
+    }
+    FTree->setContextMenuPolicy(Qt::ActionsContextMenu);
     RemotePopupMenu->addSeparator();
     Permissions1 = Add("Permissions1", tr("Permissions"), QKeySequence(Qt::CTRL | Qt::Key_P),
                        tr("Change the permissions of the selected file"), ThemeIcon("document-properties", QStyle::SP_FileDialogInfoView));

@@ -18,6 +18,7 @@
 
 #include "app/Encryption.h"
 #include "app/FilePermission.h"
+#include "app/FolderCommands.h"
 #include "ftp/IpFtpClient.h"
 
 class QAction;
@@ -91,6 +92,9 @@ public:
     TEncryptionChoice Encryption() const;
     TCertificateTrust *CertificateTrust() const { return FTrust; }
     TPasswordKeeper *PasswordKeeper() const { return FPasswords; }
+    // A folder command (creating, counting, deleting) owns the client: its
+    // replies and events are not the window's.
+    bool EngineJobRunning() const;
 
     // --- folder tree and file list
     void IpFtpDirectoryTree1Change(TIpFtpDirectoryTree *Sender, QTreeWidgetItem *Node);
@@ -154,6 +158,7 @@ protected:
 private:
     void CreateWidgets();
     void CreateActions();
+    TFolderCommands::THost FolderCommandsHost();
     void CreateLayout();
     void CreateAccessibility();
     void BindClient();
@@ -247,6 +252,7 @@ private:
     std::string FSettingsProblem;
     TCertificateTrust *FTrust = nullptr;
     TPasswordKeeper *FPasswords = nullptr;
+    TFolderCommands *FFolderCommands = nullptr;
     int FReports = 0;       // outcomes reported so far
     int FReportsAtSave = 0; // ... when the settings were last written
     bool FLoginWhenPassword = false; // the automatic login waits for the keyring

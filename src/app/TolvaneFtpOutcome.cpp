@@ -1,7 +1,7 @@
 // What the user hears of the session: failures of what the user started
 // (message box, status bar and log), actions that cannot run now, the login
 // time-out, and the end of a session or transfer by Disconnect, close or a
-// signal.
+// signal. Folder commands report here too, and own the client while they run.
 
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -10,6 +10,7 @@
 #include "app/CertificateTrust.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
+#include "app/FolderCommands.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
 #include "app/StatusLine.h"
@@ -36,12 +37,28 @@ bool TTolvaneFtp::CanRunNow(const QString &What)
         FStatus->ShowOutcome(tr("%1 needs a connection: press Connect first.").arg(What));
         return false;
     }
+    if (EngineJobRunning()) {
+        FStatus->ShowOutcome(tr("%1 must wait: a folder command is still running.").arg(What));
+        return false;
+    }
     if (FClient->FtpState() != stReady || FUploadReplyPending) {
         FStatus->ShowOutcome(tr("%1 must wait: the server is still busy with the last request.").arg(What));
         return false;
     }
     return true;
 }
+
+TFolderCommands::THost TTolvaneFtp::FolderCommandsHost()
+{
+    TFolderCommands::THost Host;
+    Host.CurrentFolder = [this] { return FRemoteFolder; };
+    Host.CanRunNow = [this](const QString &What) { return CanRunNow(What); };
+    Host.Report = [this](const QString &Text, bool Box) { Report(Text, Box); };
+    Host.Open = [this](const std::string &Folder) { AskFolder(Folder); };
+    return Host;
+}
+
+bool TTolvaneFtp::EngineJobRunning() const { return FFolderCommands && FFolderCommands->Running(); }
 
 void TTolvaneFtp::TransferEnded()
 {
@@ -75,6 +92,8 @@ void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int ErrorCode, const std::
 
 void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
 {
+    if (EngineJobRunning() && FClient->LoggedIn())
+        return; // the folder command reports it
     SetBusyCursor(false);
     const QString Why = ReplyForPeople(Error);
     if (!FClient->LoggedIn()) {
@@ -131,6 +150,8 @@ void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
 
 void TTolvaneFtp::IpFtpClientError(TObject *, TSocket, int ErrCode, const std::string &ErrStr)
 {
+    if (EngineJobRunning() && FClient->LoggedIn() && ErrCode != IpFtpCancelledCode)
+        return; // the folder command reports it
     if (!FClient->LoggedIn())
         FLoginTrouble = ErrStr;
     SetBusyCursor(false);

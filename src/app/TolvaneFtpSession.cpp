@@ -200,6 +200,8 @@ void TTolvaneFtp::AppendReply(const std::string &Reply) { FLogPage->AddReply(Rep
 void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::string &Reply)
 {
     AppendReply(Reply);
+    if (EngineJobRunning())
+        return;
     if (ReplyCode == 350 && FOp == opRename && !FRenameTo.empty()) {
         FClient->SendFtpCommand("RNTO " + FRenameTo);
         FRenameTo.clear();
@@ -230,6 +232,9 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
 {
+    // The end of the session is the window's news whoever had the client.
+    if (EngineJobRunning() && StatusCode != fscClose)
+        return;
     switch (StatusCode) {
     case fscClose:
         FListingReplyPending = false;

@@ -221,5 +221,50 @@ TEST_P(E2eOperations, BackslashNamesReachWhatWasListedAndADisconnectCancelsAnUpl
     EXPECT_TRUE(GetParam() != "pyftpd" || ServerLog.find("completed=0") != std::string::npos) << "incomplete";
 }
 
+// New folder, then Delete folder on a tree: the question counts what goes,
+// "No" keeps it all, "Yes" removes it and shows the parent; a folder the
+// server will not create is said in a message box.
+TEST_P(E2eOperations, NewFolderAndDeleteFolderWithWhatItHolds)
+{
+    Server->MakeDir("site");
+    Server->MakeDir("site/sub");
+    Server->MakeDir("site/sub/deeper");
+    Server->Put("site/a.txt", "a");
+    Server->Put("site/sub/b.txt", "b");
+    Server->Put("site/sub/deeper/c.txt", "c");
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    ASSERT_EVENTUALLY(Idle() && Tree->FindPathNode("\\site"), 15000) << Log();
+    Tree->setCurrentItem(Tree->FindPathNode("\\site"));
+    ASSERT_EVENTUALLY(Idle() && Window->RemoteFolderPath() == "/site/" && Entry("a.txt"), 15000) << Log();
+    Dialogs.YesNo.push_back(daNo);
+    Find<QAction>("DeleteFolder")->trigger();
+    ASSERT_EVENTUALLY(Dialogs.Warnings.size() == 1 && !Window->EngineJobRunning() && Idle() && Entry("a.txt"), 15000)
+        << Log();
+    EXPECT_NE(Dialogs.Warnings[0].find("/site and everything in it: 3 files and 2 folders"), std::string::npos)
+        << Dialogs.Warnings[0];
+    EXPECT_EQ(Window->RemoteFolderPath(), "/site/");
+    EXPECT_TRUE(FileExists(Server->Path("site/sub/deeper/c.txt")));
+    Dialogs.YesNo.push_back(daYes);
+    Find<QAction>("DeleteFolder")->trigger();
+    ASSERT_EVENTUALLY(!FileExists(Server->Path("site")) && !Window->EngineJobRunning() && Idle() &&
+                          Window->RemoteFolderPath() == "/",
+                      15000)
+        << Log();
+    EXPECT_FALSE(Tree->FindPathNode("\\site")) << Log();
+
+    Dialogs.InputAnswers = {"new folder", "new folder"};
+    Find<QAction>("NewFolder")->trigger();
+    ASSERT_EVENTUALLY(Tree->FindPathNode("\\new folder") && Idle(), 15000) << Log();
+    EXPECT_TRUE(FileExists(Server->Path("new folder")));
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages[0];
+    Find<QAction>("NewFolder")->trigger();
+    ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 15000) << Log();
+    EXPECT_NE(Dialogs.Messages[0].find("did not create the folder /new folder"), std::string::npos)
+        << Dialogs.Messages[0];
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),
                          [](const auto &Info) { return Info.param; });

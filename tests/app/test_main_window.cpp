@@ -111,9 +111,11 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
         {"Refresh1", "Refresh", QKeySequence(Qt::Key_F5)},
         {"Delete2", "Delete ", QKeySequence(Qt::Key_Delete)},
         {"Rename2", "Rename", QKeySequence(Qt::CTRL | Qt::Key_R)},
-        {"Permissions1", "Permissions", QKeySequence(Qt::CTRL | Qt::Key_P)}};
+        {"Permissions1", "Permissions", QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {"NewFolder", "New folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
+        {"DeleteFolder", "Delete folder", QKeySequence(Qt::SHIFT | Qt::Key_Delete)}};
     auto *Menu = Find<QMenu>("RemotePopupMenu");
-    ASSERT_EQ(Menu->actions().size(), 9); // three separators and "Show hidden files"
+    ASSERT_EQ(Menu->actions().size(), 11); // three separators and "Show hidden files"
     for (const auto &[Name, Caption, Key] : Items) {
         auto *Action = Find<QAction>(Name);
         EXPECT_EQ(Action->text().toStdString(), Caption);
