@@ -338,6 +338,7 @@ void TTolvaneFtp::CreateActions()
         FTree->addAction(A);
     }
     FTree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    FDragSource = new TRemoteDragSource(*FClient, RemoteDragHost(), lbxFiles);
     RemotePopupMenu->addSeparator();
     Permissions1 = Add("Permissions1", tr("Permissions"), QKeySequence(Qt::CTRL | Qt::Key_P),
                        tr("Change the permissions of the selected file"), ThemeIcon("document-properties", QStyle::SP_FileDialogInfoView));

@@ -19,6 +19,7 @@
 #include "app/Encryption.h"
 #include "app/FilePermission.h"
 #include "app/FolderCommands.h"
+#include "app/RemoteDrag.h"
 #include "ftp/IpFtpClient.h"
 
 class QAction;
@@ -92,8 +93,8 @@ public:
     TEncryptionChoice Encryption() const;
     TCertificateTrust *CertificateTrust() const { return FTrust; }
     TPasswordKeeper *PasswordKeeper() const { return FPasswords; }
-    // A folder command (creating, counting, deleting) owns the client: its
-    // replies and events are not the window's.
+    // A folder command (creating, counting, deleting) or a drag out of the
+    // file list owns the client: its replies and events are not the window's.
     bool EngineJobRunning() const;
 
     // --- folder tree and file list
@@ -159,6 +160,7 @@ private:
     void CreateWidgets();
     void CreateActions();
     TFolderCommands::THost FolderCommandsHost();
+    TRemoteDragSource::THost RemoteDragHost();
     void CreateLayout();
     void CreateAccessibility();
     void BindClient();
@@ -253,6 +255,7 @@ private:
     TCertificateTrust *FTrust = nullptr;
     TPasswordKeeper *FPasswords = nullptr;
     TFolderCommands *FFolderCommands = nullptr;
+    TRemoteDragSource *FDragSource = nullptr; // entries dragged out of the file list
     int FReports = 0;       // outcomes reported so far
     int FReportsAtSave = 0; // ... when the settings were last written
     bool FLoginWhenPassword = false; // the automatic login waits for the keyring

@@ -3,13 +3,16 @@
 // time-out, and the end of a session or transfer by Disconnect, close or a
 // signal. Folder commands report here too, and own the client while they run.
 
+#include <QItemSelectionModel>
 #include <QPlainTextEdit>
+#include <QTreeView>
 #include <QTimer>
 
 #include "app/AppRules.h"
 #include "app/CertificateTrust.h"
 #include "app/CircularProgress.h"
 #include "app/DialogProvider.h"
+#include "app/FileListModel.h"
 #include "app/FolderCommands.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
@@ -58,7 +61,26 @@ TFolderCommands::THost TTolvaneFtp::FolderCommandsHost()
     return Host;
 }
 
-bool TTolvaneFtp::EngineJobRunning() const { return FFolderCommands && FFolderCommands->Running(); }
+TRemoteDragSource::THost TTolvaneFtp::RemoteDragHost()
+{
+    TRemoteDragSource::THost Host;
+    Host.Selected = [this] {
+        std::vector<TDragEntry> Entries;
+        for (const QModelIndex &Row : lbxFiles->selectionModel()->selectedRows())
+            if (const TIpFtpFileInfo *Entry = FFiles->Entry(Row.row()))
+                Entries.push_back(DragEntryOf(*Entry));
+        return Entries;
+    };
+    Host.CurrentFolder = [this] { return FRemoteFolder; };
+    Host.CanRunNow = [this](const QString &What) { return CanRunNow(What); };
+    Host.Report = [this](const QString &Text, bool Box) { Report(Text, Box); };
+    return Host;
+}
+
+bool TTolvaneFtp::EngineJobRunning() const
+{
+    return (FFolderCommands && FFolderCommands->Running()) || (FDragSource && FDragSource->Running());
+}
 
 void TTolvaneFtp::TransferEnded()
 {

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTreeView>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -19,6 +20,7 @@
 
 #include "app/FileListModel.h"
 #include "app/FtpDirectoryTree.h"
+#include "app/RemoteDrag.h"
 #include "app_fixture.h"
 #include "e2e/test_ftp_e2e_fixture.h"
 
@@ -264,6 +266,41 @@ TEST_P(E2eOperations, NewFolderAndDeleteFolderWithWhatItHolds)
     ASSERT_EVENTUALLY(!Dialogs.Messages.empty(), 15000) << Log();
     EXPECT_NE(Dialogs.Messages[0].find("did not create the folder /new folder"), std::string::npos)
         << Dialogs.Messages[0];
+}
+
+// Entries dragged out of the file list are fetched only when the drop asks
+// for them, into a folder of their own, once per drop.
+TEST_P(E2eOperations, EntriesDraggedOutArriveWhenTheDropAsksForThem)
+{
+    Server->MakeDir("pub/inner");
+    Server->Put("pub/inner/deep.txt", "deep");
+    const std::string Body = RandomBytes(300000, 7);
+    Server->Put("pub/second.bin", Body);
+    Settings("/", Server->Password());
+    StartWindow();
+    ShowWindow();
+    TIpFtpDirectoryTree *Tree = Window->IpFtpDirectoryTree1();
+    ASSERT_EVENTUALLY(Idle() && Tree->FindPathNode("\\pub"), 15000) << Log();
+    Tree->setCurrentItem(Tree->FindPathNode("\\pub"));
+    ASSERT_EVENTUALLY(Idle() && Entry("second.bin") && Entry("existing.txt"), 15000) << Log();
+    auto *Source = Window->findChild<TRemoteDragSource *>();
+    ASSERT_NE(Source, nullptr);
+    std::unique_ptr<QMimeData> Mime(Source->MakeMimeData(
+        {DragEntryOf(*Entry("existing.txt")), DragEntryOf(*Entry("second.bin")), {"inner", fkDirectory}},
+        Window->RemoteFolderPath()));
+    EXPECT_TRUE(Source->LastFolder().isEmpty()) << "nothing is fetched before the drop";
+    const QList<QUrl> Urls = Mime->urls();
+    ASSERT_EQ(Urls.size(), 3) << Log();
+    const std::string Folder = Source->LastFolder().toStdString();
+    EXPECT_EQ(ReadFile(Urls[0].toLocalFile().toStdString()), "here before");
+    EXPECT_EQ(ReadFile(Folder + "/second.bin"), Body);
+    EXPECT_EQ(ReadFile(Folder + "/inner/deep.txt"), "deep");
+    EXPECT_EQ(Mime->data(QStringLiteral("text/uri-list")).count("file://"), 3);
+    EXPECT_EQ(Source->LastFolder().toStdString(), Folder) << "one delivery per drop";
+    EXPECT_TRUE(Dialogs.Messages.empty()) << Dialogs.Messages[0];
+    // The window gets its connection back as it was.
+    Find<QAction>("Refresh1")->trigger();
+    ASSERT_EVENTUALLY(Idle() && Window->RemoteFolderPath() == "/pub/" && Entry("second.bin"), 15000) << Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, E2eOperations, ::testing::Values("pyftpd", "vsftpd"),
