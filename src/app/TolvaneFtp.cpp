@@ -32,6 +32,7 @@
 #include "app/FileIcons.h"
 #include "app/FileListModel.h"
 #include "app/FolderCommands.h"
+#include "app/KeepAlive.h"
 #include "app/HiddenFiles.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/LogPage.h"
@@ -544,7 +545,16 @@ void TTolvaneFtp::BindClient()
     C.OnFtpReply = [this](TObject *Sender, int Code, const std::string &Reply) {
         IpFtpClientFtpReply(Sender, Code, Reply);
     };
-    C.OnFtpCommand = [this](TObject *, const std::string &Line) { FLogPage->AddCommand(Line); };
+    C.OnFtpCommand = [this](TObject *, const std::string &Line) {
+        FLogPage->AddCommand(Line);
+        FKeepAlive->Touch();
+    };
+    FKeepAlive = new TKeepAlive([this] { return FClient->LoggedIn(); },
+                                [this] {
+                                    return FClient->FtpState() == stReady && !EngineJobRunning() &&
+                                           !FListingReplyPending && !FUploadReplyPending && FOp == opNone;
+                                },
+                                [this] { FClient->SendFtpCommand("NOOP"); }, this);
     C.OnFtpStatus = [this](TObject *Sender, TIpFtpStatusCode Code, const std::string &Info) {
         IpFtpClientFtpStatus(Sender, Code, Info);
     };

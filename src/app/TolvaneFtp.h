@@ -41,6 +41,7 @@ class TCertificateTrust;
 class TCircularProgress;
 class TFileColumnsModel;
 class TFileListModel;
+class TKeepAlive;
 class TIpFtpDirectoryTree;
 class TLogPage;
 class TPasswordKeeper;
@@ -256,6 +257,7 @@ private:
     TPasswordKeeper *FPasswords = nullptr;
     TFolderCommands *FFolderCommands = nullptr;
     TRemoteDragSource *FDragSource = nullptr; // entries dragged out of the file list
+    TKeepAlive *FKeepAlive = nullptr;   // NOOP after a quiet minute
     int FReports = 0;       // outcomes reported so far
     int FReportsAtSave = 0; // ... when the settings were last written
     bool FLoginWhenPassword = false; // the automatic login waits for the keyring

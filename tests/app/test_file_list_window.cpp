@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -134,4 +135,18 @@ TEST_F(FileListWindow, OpeningALinkEntersItOrFetchesIt)
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     ASSERT_EVENTUALLY(Idle() && Names(Files()) == std::vector<std::string>{"inside.txt"}, 5000);
     EXPECT_EQ(Dialogs.PickFolderCalls, 1) << "a link the server lets us into is a folder, not a download";
+}
+
+// A quiet session sends NOOP when it is idle, and the status bar keeps what
+// it said.
+TEST_F(FileListWindow, AQuietSessionSendsNoopAndSaysNothing)
+{
+    LogIn();
+    const QString Said = Find<QLabel>("StatusOutcome")->text();
+    Peer.Expect("NOOP").Send("200 NOOP ok").Expect("NOOP").Send("200 NOOP ok");
+    Find<QTimer>("KeepAliveTimer")->setInterval(200);
+    Find<QTimer>("KeepAliveTimer")->start();
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Idle(), 5000);
+    EXPECT_EQ(Find<QLabel>("StatusOutcome")->text(), Said);
 }
