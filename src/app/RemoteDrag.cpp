@@ -39,9 +39,9 @@ TDragEntry DragEntryOf(const TIpFtpFileInfo &Info)
 }
 
 TRemoteDragSource::TRemoteDragSource(TIpCustomFtpClient &Client, THost Host, QAbstractItemView *View)
-    : QObject(View), FClient(Client), FHost(std::move(Host)), FView(View)
+    : QObject(View), FClient(Client), FHost(std::move(Host)), FView(View), FViewport(View->viewport())
 {
-    View->viewport()->installEventFilter(this);
+    FViewport->installEventFilter(this);
 }
 
 TRemoteDragSource::~TRemoteDragSource()
@@ -52,9 +52,13 @@ TRemoteDragSource::~TRemoteDragSource()
 
 bool TRemoteDragSource::eventFilter(QObject *Watched, QEvent *Event)
 {
-    if (Watched != FView->viewport())
+    // Only mouse events touch the view: the viewport also passes the events
+    // of its own destruction here, when the view is half gone.
+    const QEvent::Type Type = Event->type();
+    if ((Type != QEvent::MouseButtonPress && Type != QEvent::MouseMove && Type != QEvent::MouseButtonRelease) ||
+        Watched != FViewport)
         return false;
-    switch (Event->type()) {
+    switch (Type) {
     case QEvent::MouseButtonPress: {
         auto *E = static_cast<QMouseEvent *>(Event);
         const QModelIndex At = FView->indexAt(E->position().toPoint());

@@ -70,6 +70,7 @@ private:
     TIpCustomFtpClient &FClient;
     THost FHost;
     QAbstractItemView *FView;
+    QObject *FViewport; // compared, never used: it may be going
     QPoint FPressAt;
     bool FPressed = false;
     bool FRunning = false;
