@@ -28,6 +28,7 @@
 #include "app/LogPage.h"
 #include "app/PasswordKeeper.h"
 #include "app/StatusLine.h"
+#include "app/TransferPane.h"
 #include "app/TolvaneFtp.h"
 
 namespace {
@@ -160,12 +161,19 @@ void TTolvaneFtp::StartLogin()
 
 void TTolvaneFtp::Disconnect()
 {
-    if (TransferRunning() && !FNoQuestions &&
+    const bool Queue = QueueRunning();
+    if (Queue && !FNoQuestions &&
+        !Dialogs().AskCancelTransfer(this, tr("Transfers are running. Cancel them and disconnect?")))
+        return;
+    if (!Queue && TransferRunning() && !FNoQuestions &&
         !Dialogs().AskCancelTransfer(this, tr("A transfer is running. Cancel it and disconnect?")))
         return;
     FSessionWanted = false;
     FLoginTimer->stop();
     SetConnectCaption(false);
+    // The QUIT follows once the queue has stopped.
+    if (Queue && CancelJobs())
+        return;
     // The server hears ABOR first and records the transfer as incomplete;
     // the QUIT follows once the cancel is confirmed.
     if (TransferRunning() && CancelTransfer())
@@ -207,6 +215,8 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
         FListingReplyPending = false;
         FUploadReplyPending = false;
     }
+    if (BatchRunning())
+        return; // its replies are the queue's or the walk's, not the window's
     if (!FClient->LoggedIn() && ReplyCode >= 400)
         FLoginTrouble = Reply;
     // A 200 refreshes the folder only when it answers the user's own command
@@ -222,6 +232,12 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
 {
+    if (StatusCode != fscProgress)
+        FTransfers->UpdateButtons();
+    // A walk's folder changes and the queue's transfers are not the
+    // window's: only the session's start and end concern it then.
+    if (BatchRunning() && StatusCode != fscClose && StatusCode != fscLogin)
+        return;
     switch (StatusCode) {
     case fscClose:
         FListingReplyPending = false;
@@ -389,6 +405,12 @@ void TTolvaneFtp::closeEvent(QCloseEvent *Event)
 {
     // A running transfer is not cut off by a close: the user decides, and a
     // cancel ends it properly before the window goes.
+    if (QueueRunning()) {
+        Event->ignore();
+        if (!FCloseAfterJobs) // asked already: the cancel is on its way
+            Guarded([this] { AskClose(); });
+        return;
+    }
     if (TransferRunning()) {
         Event->ignore();
         Guarded([this] { AskClose(); });
@@ -436,7 +458,7 @@ bool TTolvaneFtp::AskFolder(const std::string &Path)
     // Until the server has confirmed the running upload, a new command
     // could make it drop that upload (pyftpdlib does), whatever the client
     // reports meanwhile.
-    if (FUploadReplyPending)
+    if (FUploadReplyPending || BatchRunning())
         return false;
     if (!FClient->ChangeDir(Path))
         return false;
