@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -85,9 +86,15 @@ void TTransferPane::ItemChanged(const TIpFtpQueueItem &Item, bool Added)
         FModel->ItemAdded(Item);
     else
         FModel->ItemChanged(Item);
-    // Bytes moving change no button.
-    if (Added || Item.BytesMoved == 0 || Item.State != qsRunning)
-        UpdateButtons();
+    // Bytes moving change no button; many items changing at once change
+    // the buttons once.
+    if ((Added || Item.BytesMoved == 0 || Item.State != qsRunning) && !FButtonsPending) {
+        FButtonsPending = true;
+        QTimer::singleShot(0, this, [this] {
+            FButtonsPending = false;
+            UpdateButtons();
+        });
+    }
 }
 
 void TTransferPane::ItemsRemoved()

@@ -46,6 +46,7 @@ public:
 private:
     TTransferJobs *FJobs = nullptr;
     std::function<bool()> FCanStart;
+    bool FButtonsPending = false;
     TTransferQueueModel *FModel = nullptr;
     QTreeView *FView = nullptr;
     QPushButton *FCancel = nullptr;

@@ -1,5 +1,7 @@
 #include "app/TransferQueueModel.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 #include "app/AppRules.h"
@@ -50,9 +52,18 @@ void TTransferQueueModel::SetQueue(const TIpFtpQueue *Queue)
 
 void TTransferQueueModel::ItemAdded(const TIpFtpQueueItem &)
 {
-    if (!FQueue)
+    // A folder of many files is planned in one go: the views hear of its
+    // rows together, not one insertion (and one pass over their rows) each.
+    if (!FQueue || FInsertPending)
         return;
-    const int Now = static_cast<int>(FQueue->Items().size());
+    FInsertPending = true;
+    QTimer::singleShot(0, this, [this] { InsertNewRows(); });
+}
+
+void TTransferQueueModel::InsertNewRows()
+{
+    FInsertPending = false;
+    const int Now = FQueue ? static_cast<int>(FQueue->Items().size()) : 0;
     if (Now <= FRows)
         return;
     beginInsertRows(QModelIndex(), FRows, Now - 1);

@@ -42,9 +42,11 @@ public:
 
 private:
     QString Text(const TIpFtpQueueItem &Item, int Column) const;
+    void InsertNewRows();
 
     const TIpFtpQueue *FQueue = nullptr;
     int FRows = 0; // the rows the views have been told of
+    bool FInsertPending = false;
     // The running item's clock, for its rate.
     uint32_t FTimedId = 0;
     QElapsedTimer FSince;

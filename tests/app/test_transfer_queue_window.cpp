@@ -285,3 +285,37 @@ TEST_F(QueueOnScript, ALostConnectionFailsTheRunningFileAndRetryAfterReconnectin
     EXPECT_EQ(Peer.DataReceived()[1].size(), size_t(8 << 20));
     EXPECT_EQ(Peer.DataReceived()[2], "second");
 }
+
+TEST_F(QueueOnScript, ClosingWhileTheQueueRunsAsksThenAbortsAndCloses)
+{
+    LogIn();
+    Peer.Reply("TYPE I", "200 ok");
+    Upload("one.bin", false);
+    Peer.Expect("ABOR").Send("426 Connection closed; transfer aborted.").Send("226 ABOR successful.")
+        .Expect("QUIT").Send("221 Goodbye.");
+    QueueTwo();
+    ASSERT_EVENTUALLY(Peer.Reached("mid"), 10000) << Peer.Describe();
+    Dialogs.CancelAnswers = {false, true}; // keep going, then cancel
+    EXPECT_FALSE(Window->close());
+    EXPECT_TRUE(Window->QueueRunning());
+    EXPECT_FALSE(Window->close());
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(!Window->isVisible(), 10000) << "the window closes once the queue has stopped";
+    EXPECT_EQ(Dialogs.CancelQuestions,
+              std::vector<std::string>(2, "Transfers are running. Cancel them and close the window?"));
+    EXPECT_EQ(Joined(Rows()), "one.bin: cancelled\ntwo.bin: cancelled\n");
+}
+
+TEST_F(QueueOnScript, ARefusedFileFailsAloneAndOneMessageNamesIt)
+{
+    LogIn();
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("STOR /one.bin").Send("553 Not allowed here.");
+    Upload("two.bin", true);
+    Refresh();
+    QueueTwo();
+    ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
+    ASSERT_EVENTUALLY(Idle() && !Dialogs.Messages.empty(), 10000) << Joined(Rows());
+    EXPECT_EQ(Joined(Rows()), "one.bin: failed: 553 Not allowed here.\ntwo.bin: done\n");
+    EXPECT_EQ(Outcome(), "Transfers finished: 1 done, 1 failed.");
+    EXPECT_EQ(Dialogs.Messages, std::vector<std::string>{"Transfers finished: 1 done, 1 failed.\none.bin: 553 Not allowed here."});
+}
