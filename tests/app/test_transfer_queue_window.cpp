@@ -137,6 +137,19 @@ TEST_F(QueueOnPyftpd, SeveralFilesAndAFolderLandWithOneQuestionForAllConflicts)
         << Joined(Shown);
     EXPECT_TRUE(Dialogs.Messages.empty());
 
+    // Again, into the folder that is there now: what exists is asked about
+    // (once, for all), and Rename picks free names beside the old files.
+    ASSERT_TRUE(WriteFile(Tree + "/top.txt", "top 2"));
+    Dialogs.Folders.push_back(Tree);
+    Dialogs.OverwriteAnswers = {oaRename};
+    Dialogs.ApplyToAllAnswers = {true};
+    Click("sBitBtnFolder");
+    ASSERT_EVENTUALLY(Idle() && Outcome() == "Transfers finished: 2 done, 1 skipped.", 15000) << Outcome() << Log();
+    EXPECT_EQ(Dialogs.Overwrites.size(), 2u);
+    EXPECT_EQ(ReadFile(Server->Path("tree/top (1).txt")), "top 2");
+    EXPECT_EQ(ReadFile(Server->Path("tree/top.txt")), "top");
+    EXPECT_EQ(ReadFile(Server->Path("tree/sub dir/deep (1).bin")), Deep);
+
     // Done and skipped rows go; the buttons follow.
     EXPECT_TRUE(Find<QPushButton>("btnClearFinished")->isEnabled());
     EXPECT_FALSE(Find<QPushButton>("btnRetryFailed")->isEnabled());
