@@ -139,7 +139,10 @@ bool TTransferJobs::Upload(const std::vector<std::string> &Paths, const std::str
         const std::string Path = WithoutTrailingSlashes(Raw);
         const std::string Name = LastPart(Path);
         const auto It = There.find(Name);
-        if (IsLocalFolder(Path)) {
+        if (!IpFtpUsableName(Name) || Name.find_first_of("\r\n") != std::string::npos) {
+            // No remote name can be made of it ("/", "..", a line break).
+            FQueue->AddSkipped(qdUpload, Path, RemoteFolder, "its name cannot be used on the server");
+        } else if (IsLocalFolder(Path)) {
             const bool Exists = It != There.end() && It->second == -2;
             FSteps.push_back([this, Path, Target = RemoteFolder + Name, Exists, Mode] {
                 UploadFolder(Path, Target, Exists, Mode);

@@ -257,6 +257,12 @@ TEST_F(QueueOnScript, CancelAllAbortsTheRunningFileAndCancelsTheRest)
     ASSERT_EVENTUALLY(Peer.Reached("mid"), 10000) << Peer.Describe();
     Click("sBitBtn3"); // Navigate: the window is busy
     EXPECT_EQ(Outcome(), "Navigating must wait: transfers are running (see the Transfers page).");
+    // The waiting one first, from its row; the running one goes on.
+    EXPECT_FALSE(Find<QPushButton>("btnCancelTransfer")->isEnabled());
+    QTreeView *View = Window->TransferPane()->View();
+    View->selectionModel()->select(View->model()->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Click("btnCancelTransfer");
+    EXPECT_EQ(Joined(Rows()), "one.bin: running\ntwo.bin: cancelled\n");
     ASSERT_TRUE(Find<QPushButton>("btnCancelAll")->isEnabled());
     Click("btnCancelAll");
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
