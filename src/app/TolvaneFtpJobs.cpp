@@ -196,8 +196,10 @@ void TTolvaneFtp::DeleteSelected(const std::vector<const TIpFtpFileInfo *> &Sele
     for (const TIpFtpFileInfo *Entry : Selected)
         if (Entry->FileKind != fkDirectory)
             Names.push_back(Entry->FileName);
-    if (Names.empty())
+    if (Names.empty()) {
+        FStatus->ShowOutcome(tr("Select the files to delete."));
         return;
+    }
     const TDialogAnswer Answer = Dialogs().WarningYesNo(
         this, tr("Warning"), tr("Do you want to delete %1 files?").arg(static_cast<qulonglong>(Names.size())));
     if (Answer == daYes && CanRunNow(tr("Deleting")) && FDeletes->Start(Names))

@@ -348,7 +348,9 @@ void TTolvaneFtp::lbxFilesActivated()
             FLinkTried = Link;
         return;
     }
-    Downloadfile1Click();
+    // Opening is about the current entry, whatever else is selected.
+    FPendingAction = paNone;
+    StartDownload(*Entry);
 }
 
 void TTolvaneFtp::GoUpClick()

@@ -430,7 +430,7 @@ void TTransferJobs::EndJob(const std::string &Problem)
     FSteps.clear();
     FBatch.reset();
     if (Cancelled)
-        for (uint32_t Id : FMine)
+        for (const uint32_t Id : std::set<uint32_t>(FMine)) // each cancel reports its item
             FQueue->Cancel(Id);
     TJobOutcome O = Outcome();
     O.Problem = Problem;
