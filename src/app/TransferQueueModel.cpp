@@ -25,10 +25,12 @@ QString TransferPercent(const TIpFtpQueueItem &Item)
         return QString();
     if (Item.State == qsDone)
         return QStringLiteral("100 %");
-    const int64_t Total = Item.Size - Item.RestartAt;
-    if (Item.Size < 0 || Total <= 0)
+    if (Item.Size <= 0)
         return QString();
-    const int64_t Percent = std::clamp<int64_t>(Item.BytesMoved * 100 / Total, 0, 100);
+    // Of the whole file: a resumed one starts where the other side ends.
+    // Divided first, so that sizes near the 64-bit limit cannot overflow.
+    const int64_t Have = Item.RestartAt + Item.BytesMoved;
+    const int64_t Percent = std::clamp<int64_t>(Item.Size >= 100 ? Have / (Item.Size / 100) : Have * 100 / Item.Size, 0, 100);
     return QStringLiteral("%1 %").arg(Percent);
 }
 
@@ -36,7 +38,8 @@ QString TransferRate(int64_t Bytes, int64_t Ms)
 {
     if (Ms < 100 || Bytes < 0)
         return QString();
-    return QString::fromStdString(ShortSize(Bytes * 1000 / Ms)) + QStringLiteral("/s");
+    return QString::fromStdString(ShortSize(static_cast<int64_t>(static_cast<double>(Bytes) * 1000.0 / Ms))) +
+           QStringLiteral("/s");
 }
 
 TTransferQueueModel::TTransferQueueModel(QObject *Parent) : QAbstractTableModel(Parent) {}

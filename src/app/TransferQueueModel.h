@@ -52,7 +52,8 @@ private:
     QElapsedTimer FSince;
 };
 
-// "42 %": what an item has moved of its size; empty when that is unknown.
+// "42 %": how much of an item's file is there (a resumed one counts what
+// was there before); empty for folders and unknown sizes.
 QString TransferPercent(const TIpFtpQueueItem &Item);
 // "1.5 MiB/s" from Bytes in Ms milliseconds; empty before a tenth of a second.
 QString TransferRate(int64_t Bytes, int64_t Ms);

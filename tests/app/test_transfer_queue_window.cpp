@@ -32,6 +32,34 @@ bool IsFolder(const std::string &Path)
 
 } // namespace
 
+TEST(TransferQueueFigures, PercentOfTheWholeFileAndRateOfTheRunningOne)
+{
+    struct TCase
+    {
+        int64_t Size, RestartAt, Moved;
+        TIpFtpQueueState State;
+        bool Folder;
+        const char *Percent;
+    };
+    const TCase Cases[] = {
+        {200, 0, 50, qsRunning, false, "25 %"},    {200, 100, 50, qsRunning, false, "75 %"},
+        {-1, 0, 50, qsRunning, false, ""},         {0, 0, 0, qsDone, false, "100 %"},
+        {0, 0, 0, qsQueued, false, ""},            {-1, 0, 0, qsDone, true, ""},
+        {INT64_MAX, 0, INT64_MAX / 2, qsRunning, false, "50 %"}, {10, 0, 99, qsRunning, false, "100 %"},
+    };
+    for (const TCase &C : Cases) {
+        TIpFtpQueueItem Item;
+        Item.Size = C.Size;
+        Item.RestartAt = C.RestartAt;
+        Item.BytesMoved = C.Moved;
+        Item.State = C.State;
+        Item.Folder = C.Folder;
+        EXPECT_EQ(TransferPercent(Item).toStdString(), C.Percent) << C.Size << " " << C.RestartAt << " " << C.Moved;
+    }
+    EXPECT_EQ(TransferRate(3 << 20, 2000).toStdString(), "1.5 MiB/s");
+    EXPECT_EQ(TransferRate(1000, 50).toStdString(), "") << "too early to say";
+}
+
 class TransferQueueWindow : public TWindowFixture
 {
 protected:
