@@ -1,9 +1,9 @@
 #pragma once
 // The main window: connection bar, upload summary, the buttons on the right
-// and three pages (remote folders and files, options, server log). It owns
-// the FTP client and the folder tree, turns presses, menu commands and
-// timer ticks into client calls and the client's events into captions,
-// lists and log lines.
+// and four pages (remote folders and files, options, server log, transfers).
+// It owns the FTP client, the folder tree and the transfer jobs, turns
+// presses, menu commands and timer ticks into client calls and the client's
+// events into captions, lists and log lines.
 
 #include <QElapsedTimer>
 #include <QMainWindow>
