@@ -64,6 +64,10 @@ void TTolvaneFtp::CreateTransfers()
     });
     FJobs->OnItem = [this](const TIpFtpQueueItem &Item, bool Added) { FTransfers->ItemChanged(Item, Added); };
     FJobs->OnItemsRemoved = [this] { FTransfers->ItemsRemoved(); };
+    FTransfers->OnRetryRefused = [this] {
+        if (CanRunNow(tr("Retrying")))
+            FStatus->ShowOutcome(tr("Nothing to retry."));
+    };
     FJobs->OnBusyChanged = [this] { FTransfers->UpdateButtons(); };
     FJobs->OnFinished = [this](const TJobOutcome &Outcome) { Guarded([&] { TransfersFinished(Outcome); }); };
     FDeletes->OnFinished = [this](const TDeleteSequence::TOutcome &Outcome) {

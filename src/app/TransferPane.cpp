@@ -42,10 +42,10 @@ TTransferPane::TTransferPane(QWidget *Parent) : QWidget(Parent)
     FView->setTextElideMode(Qt::ElideMiddle);
     FView->header()->setStretchLastSection(true);
     FView->setColumnWidth(TTransferQueueModel::colName, 180);
-    FView->setColumnWidth(TTransferQueueModel::colDirection, 80);
+    FView->setColumnWidth(TTransferQueueModel::colDirection, 70);
     FView->setColumnWidth(TTransferQueueModel::colSize, 72);
     FView->setColumnWidth(TTransferQueueModel::colProgress, 64);
-    FView->setColumnWidth(TTransferQueueModel::colRate, 80);
+    FView->setColumnWidth(TTransferQueueModel::colRate, 72);
 
     FCancel = Button(this, "btnCancelTransfer", tr("&Cancel"), tr("Cancel"), tr("Cancel the selected transfers"));
     FCancelAll = Button(this, "btnCancelAll", tr("Cancel &all"), tr("Cancel all"), tr("Cancel every transfer"));
@@ -147,8 +147,8 @@ void TTransferPane::CancelAllClick()
 
 void TTransferPane::RetryFailedClick()
 {
-    if (FJobs)
-        FJobs->Retry();
+    if (FJobs && !FJobs->Retry() && OnRetryRefused)
+        OnRetryRefused();
     UpdateButtons();
 }
 

@@ -43,6 +43,9 @@ public:
     void RetryFailedClick();
     void ClearFinishedClick();
 
+    // Retry could not start (the client is busy or not logged in).
+    std::function<void()> OnRetryRefused;
+
 private:
     TTransferJobs *FJobs = nullptr;
     std::function<bool()> FCanStart;
