@@ -62,7 +62,13 @@ void TTolvaneFtp::CreateTransfers()
     FTransfers->Bind(FJobs.get(), [this] {
         return FClient->LoggedIn() && FClient->FtpState() == stReady && !BatchRunning() && !FUploadReplyPending;
     });
-    FJobs->OnItem = [this](const TIpFtpQueueItem &Item, bool Added) { FTransfers->ItemChanged(Item, Added); };
+    FJobs->OnItem = [this](const TIpFtpQueueItem &Item, bool Added) {
+        FTransfers->ItemChanged(Item, Added);
+        if (!Added && Item.State == qsRunning)
+            FStatus->ShowProgress(FJobs->RunBytes());
+    };
+    // The status bar shows the whole run's bytes, rate and time left.
+    FJobs->OnRunStarted = [this](int64_t Total) { FStatus->StartTransfer(Total); };
     FJobs->OnItemsRemoved = [this] { FTransfers->ItemsRemoved(); };
     FTransfers->OnRetryRefused = [this] {
         if (CanRunNow(tr("Retrying")))
@@ -163,6 +169,7 @@ void TTolvaneFtp::ShowJobStarted()
 void TTolvaneFtp::TransfersFinished(const TJobOutcome &Outcome)
 {
     FCancelTimer->stop();
+    FStatus->EndTransfer();
     FTransfers->UpdateButtons();
     const bool Trouble = Outcome.Failed > 0 || !Outcome.Problem.empty();
     Report(JobOutcomeText(Outcome, false));

@@ -421,6 +421,19 @@ void TTransferJobs::StartQueue()
     }
     if (!FQueue->Start())
         EndJob("the client is not ready");
+    else
+        RunStarted();
+}
+
+void TTransferJobs::RunStarted()
+{
+    FRunBase = FQueue->BytesDone();
+    int64_t Total = 0;
+    for (const TIpFtpQueueItem &Item : FQueue->Items())
+        if (Item.State == qsQueued && !Item.Folder && Item.Size > Item.RestartAt)
+            Total += Item.Size - Item.RestartAt;
+    if (OnRunStarted)
+        OnRunStarted(Total);
 }
 
 void TTransferJobs::EndJob(const std::string &Problem)
@@ -521,6 +534,7 @@ bool TTransferJobs::Retry()
         SetActive(false);
         return false;
     }
+    RunStarted();
     return true;
 }
 

@@ -79,11 +79,15 @@ public:
     // False when there is nothing to run or the client cannot start.
     bool Retry();
     void ClearFinished();
+    // What the current run has moved so far.
+    int64_t RunBytes() const { return FQueue->BytesDone() - FRunBase; }
 
     std::function<void(const TIpFtpQueueItem &Item, bool Added)> OnItem;
     // Items left the queue without an event of their own.
     std::function<void()> OnItemsRemoved;
     std::function<void()> OnBusyChanged;
+    // The queue starts to run, with Total bytes to move (0: not known).
+    std::function<void(int64_t Total)> OnRunStarted;
     std::function<void(const TJobOutcome &Outcome)> OnFinished;
 
 private:
@@ -106,6 +110,7 @@ private:
     void QueueFinished();
     TJobOutcome Outcome() const;
     void SetActive(bool Active);
+    void RunStarted();
 
     TIpCustomFtpClient &FClient;
     QWidget *FParent;
@@ -118,4 +123,5 @@ private:
     bool FPlanning = false;
     bool FCancelled = false;
     bool FRan = false; // the queue was started for the job
+    int64_t FRunBase = 0; // the queue's bytes when the run started
 };

@@ -285,6 +285,8 @@ TEST_F(QueueOnScript, CancelAllAbortsTheRunningFileAndCancelsTheRest)
     ASSERT_EVENTUALLY(Peer.Reached("mid"), 10000) << Peer.Describe();
     Click("sBitBtn3"); // Navigate: the window is busy
     EXPECT_EQ(Outcome(), "Navigating must wait: transfers are running (see the Transfers page).");
+    const std::string Figures = Find<QLabel>("StatusTransfer")->text().toStdString();
+    EXPECT_NE(Figures.find(" of 8.0 MiB"), std::string::npos) << Figures << ": the whole run's bytes";
     // The waiting one first, from its row; the running one goes on.
     EXPECT_FALSE(Find<QPushButton>("btnCancelTransfer")->isEnabled());
     QTreeView *View = Window->TransferPane()->View();
@@ -297,6 +299,7 @@ TEST_F(QueueOnScript, CancelAllAbortsTheRunningFileAndCancelsTheRest)
     ASSERT_EVENTUALLY(Idle(), 10000);
     EXPECT_EQ(Joined(Rows()), "one.bin: cancelled\ntwo.bin: cancelled\n");
     EXPECT_EQ(Outcome(), "Transfers cancelled: 0 done, 2 cancelled.");
+    EXPECT_TRUE(Find<QLabel>("StatusTransfer")->text().isEmpty());
     EXPECT_TRUE(Dialogs.Messages.empty()) << "a cancel is no failure";
 }
 
