@@ -194,14 +194,21 @@ TEST_F(QueueOnPyftpd, SeveralEntriesGoDownIntoThePickedFolderAndAreDeletedWithOn
     Find<QAction>("Refresh1")->trigger();
     ASSERT_EVENTUALLY(Idle() && Window->IpFtpDirectoryTree1()->FindPathNode("\\docs"), 15000) << Log();
 
+    // Both are here already: asked once, and renamed beside the local ones.
     TTempDir Target;
+    ASSERT_TRUE(WriteFile(Target.File("old.txt"), "local old"));
+    ASSERT_TRUE(WriteFile(Target.File("keep.txt"), "local keep"));
+    Dialogs.OverwriteAnswers = {oaRename};
+    Dialogs.ApplyToAllAnswers = {true};
     CtrlClick("old.txt");
     CtrlClick("keep.txt");
     Dialogs.Folders.push_back(Target.Path());
     Find<QAction>("Downloadfile1")->trigger();
-    ASSERT_EVENTUALLY(Idle() && FileExists(Target.File("keep.txt")), 15000) << Log();
-    EXPECT_EQ(ReadFile(Target.File("old.txt")), "old");
-    EXPECT_EQ(ReadFile(Target.File("keep.txt")), "keep");
+    ASSERT_EVENTUALLY(Idle() && FileExists(Target.File("keep (1).txt")), 15000) << Log();
+    EXPECT_EQ(Dialogs.Overwrites.size(), 1u);
+    EXPECT_EQ(ReadFile(Target.File("old (1).txt")), "old");
+    EXPECT_EQ(ReadFile(Target.File("keep (1).txt")), "keep");
+    EXPECT_EQ(ReadFile(Target.File("old.txt")), "local old");
 
     // A folder goes down with everything below it.
     ASSERT_TRUE(Window->TransferJobs()->Download({{"docs", true}}, "/", Target.Path(), rmReplace));
