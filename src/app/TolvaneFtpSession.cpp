@@ -232,7 +232,9 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
 {
-    if (StatusCode != fscProgress)
+    // Whether Retry can start follows the session; while the queue runs,
+    // its own events move the buttons.
+    if (StatusCode != fscProgress && !BatchRunning())
         FTransfers->UpdateButtons();
     // A walk's folder changes and the queue's transfers are not the
     // window's: only the session's start and end concern it then.

@@ -86,15 +86,23 @@ void TTransferPane::ItemChanged(const TIpFtpQueueItem &Item, bool Added)
         FModel->ItemAdded(Item);
     else
         FModel->ItemChanged(Item);
-    // Bytes moving change no button; many items changing at once change
-    // the buttons once.
-    if ((Added || Item.BytesMoved == 0 || Item.State != qsRunning) && !FButtonsPending) {
-        FButtonsPending = true;
-        QTimer::singleShot(0, this, [this] {
-            FButtonsPending = false;
-            UpdateButtons();
-        });
+    // Bytes moving change no button. The buttons look at every item, so
+    // a queue of many small files updates them a few times a second, not
+    // once per file.
+    if (!Added && Item.BytesMoved != 0 && Item.State == qsRunning)
+        return;
+    constexpr qint64 EveryMs = 200;
+    if (FButtonsPending)
+        return;
+    if (!FButtonsShown.isValid() || FButtonsShown.elapsed() >= EveryMs) {
+        UpdateButtons();
+        return;
     }
+    FButtonsPending = true;
+    QTimer::singleShot(static_cast<int>(EveryMs - FButtonsShown.elapsed()), this, [this] {
+        FButtonsPending = false;
+        UpdateButtons();
+    });
 }
 
 void TTransferPane::ItemsRemoved()
@@ -114,6 +122,7 @@ std::vector<uint32_t> TTransferPane::SelectedIds() const
 
 void TTransferPane::UpdateButtons()
 {
+    FButtonsShown.start();
     if (!FJobs) {
         for (QPushButton *B : {FCancel, FCancelAll, FRetry, FClear})
             B->setEnabled(false);

@@ -3,6 +3,7 @@
 // on them (cancel the selected ones, cancel all, run the failed ones again,
 // drop the finished ones), each enabled only when it can act.
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -50,6 +51,7 @@ private:
     TTransferJobs *FJobs = nullptr;
     std::function<bool()> FCanStart;
     bool FButtonsPending = false;
+    QElapsedTimer FButtonsShown;
     TTransferQueueModel *FModel = nullptr;
     QTreeView *FView = nullptr;
     QPushButton *FCancel = nullptr;
