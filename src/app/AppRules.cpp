@@ -86,6 +86,12 @@ bool IsRegularFile(const std::string &Path)
     return ::stat(Path.c_str(), &St) == 0 && S_ISREG(St.st_mode);
 }
 
+bool IsLocalFolder(const std::string &Path)
+{
+    struct stat St;
+    return ::stat(Path.c_str(), &St) == 0 && S_ISDIR(St.st_mode);
+}
+
 namespace {
 
 bool NeedsEscape(char32_t C)

@@ -41,6 +41,8 @@ int64_t LocalFileSize(const std::string &Path);
 
 // Whether Path names an existing regular file (symbolic links followed).
 bool IsRegularFile(const std::string &Path);
+// Whether Path is a folder (a link to one counts).
+bool IsLocalFolder(const std::string &Path);
 
 // How a remote name (arbitrary bytes) is shown: invalid UTF-8 becomes
 // replacement characters, and control and direction-override characters

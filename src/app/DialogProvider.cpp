@@ -3,6 +3,7 @@
 #include "app/EngineTls.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -45,14 +46,14 @@ public:
         return Ok;
     }
 
-    QString OpenFile(QWidget *Parent) override { return QFileDialog::getOpenFileName(Parent); }
+    QStringList OpenFiles(QWidget *Parent) override { return QFileDialog::getOpenFileNames(Parent); }
 
     QString PickFolder(QWidget *Parent) override
     {
         return QFileDialog::getExistingDirectory(Parent, QString(), QDir::homePath());
     }
 
-    TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume) override
+    TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume, bool *ApplyToAll) override
     {
         QMessageBox Box(QMessageBox::Question, QStringLiteral("Tolvane FTP Uploader"), Text, QMessageBox::NoButton,
                         Parent);
@@ -60,10 +61,19 @@ public:
         QAbstractButton *Overwrite = Box.addButton(QObject::tr("&Overwrite"), QMessageBox::DestructiveRole);
         QAbstractButton *Resume = CanResume ? Box.addButton(QObject::tr("&Resume"), QMessageBox::AcceptRole) : nullptr;
         QAbstractButton *Rename = Box.addButton(QObject::tr("Re&name"), QMessageBox::ActionRole);
-        QPushButton *Cancel = Box.addButton(QMessageBox::Cancel);
+        QPushButton *Cancel = ApplyToAll ? Box.addButton(QObject::tr("&Skip"), QMessageBox::RejectRole)
+                                         : Box.addButton(QMessageBox::Cancel);
         Box.setDefaultButton(Cancel);
         Box.setEscapeButton(Cancel);
+        QCheckBox *All = nullptr;
+        if (ApplyToAll) {
+            All = new QCheckBox(QObject::tr("&Apply to all"), &Box);
+            All->setAccessibleName(QObject::tr("Apply to all"));
+            Box.setCheckBox(All);
+        }
         Box.exec();
+        if (All)
+            *ApplyToAll = All->isChecked();
         if (Box.clickedButton() == Overwrite)
             return oaOverwrite;
         if (Resume && Box.clickedButton() == Resume)

@@ -3,6 +3,7 @@
 // that tests can answer them; the program uses Qt's standard dialogs.
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -26,13 +27,16 @@ public:
     virtual TDialogAnswer WarningYesNo(QWidget *Parent, const QString &Title, const QString &Text) = 0;
     // The input box with OK and Cancel; false when cancelled.
     virtual bool InputText(QWidget *Parent, const QString &Title, const QString &Prompt, QString &Value) = 0;
-    // The file to upload; empty when cancelled.
-    virtual QString OpenFile(QWidget *Parent) = 0;
+    // The files to upload (one or several); empty when cancelled.
+    virtual QStringList OpenFiles(QWidget *Parent) = 0;
     // The download folder; empty when cancelled.
     virtual QString PickFolder(QWidget *Parent) = 0;
     // Text names the file that exists; Resume is offered only when
-    // CanResume. A box closed without an answer is oaCancel.
-    virtual TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume) = 0;
+    // CanResume. A box closed without an answer is oaCancel. With ApplyToAll
+    // the question belongs to a job of several files: it offers "Apply to
+    // all" (its state comes back there) and its cancel skips the file.
+    virtual TOverwriteAnswer AskOverwrite(QWidget *Parent, const QString &Text, bool CanResume,
+                                          bool *ApplyToAll = nullptr) = 0;
     // A transfer runs while the user disconnects or closes: true to cancel
     // it, false to keep it going.
     virtual bool AskCancelTransfer(QWidget *Parent, const QString &Text) = 0;

@@ -68,3 +68,37 @@ TOverwriteDecision AskOverwrite(QWidget *Parent, const std::string &Name, const 
         }
     }
 }
+
+TBatchChoice TOverwriteBatch::Decide(const std::string &Name, int64_t SourceSize, int64_t Existing)
+{
+    const bool CanResume = SourceSize >= 0 && Existing >= 0 && Existing < SourceSize;
+    TOverwriteAnswer Answer = FAll;
+    if (!FHaveAll) {
+        ++FAsked;
+        QString Text = QObject::tr("The file \"%1\" already exists in the %2 (%3 bytes).")
+                           .arg(DisplayName(Name), FWhere)
+                           .arg(Existing);
+        Text += CanResume ? QObject::tr("\n\nOverwrite it, resume the transfer at byte %1, transfer under another "
+                                        "name, or skip it?")
+                                .arg(Existing)
+                          : QObject::tr("\n\nOverwrite it, transfer under another name, or skip it?");
+        bool All = false;
+        Answer = Dialogs().AskOverwrite(FParent, Text, CanResume, &All);
+        if (All) {
+            FHaveAll = true;
+            FAll = Answer;
+        }
+    }
+    switch (Answer) {
+    case oaOverwrite:
+        return bcOverwrite;
+    case oaResume:
+        if (CanResume)
+            return bcResume;
+        return SourceSize >= 0 && Existing == SourceSize ? bcSkip : bcOverwrite;
+    case oaRename:
+        return bcRename;
+    default:
+        return bcSkip;
+    }
+}

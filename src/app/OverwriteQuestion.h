@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "app/DialogProvider.h"
+
 class QWidget;
 
 // "report (1).txt", "report (2).txt", ...: the first variant of Name for
@@ -31,3 +33,28 @@ struct TOverwriteDecision
 // exists too.
 TOverwriteDecision AskOverwrite(QWidget *Parent, const std::string &Name, const QString &Where, int64_t SourceSize,
                                 const std::function<int64_t(const std::string &)> &SizeOf);
+
+// The same question for a job of several files: asked once per file that
+// exists until the user ticks "Apply to all", whose answer then stands for
+// the rest of the job. A cancel skips the file; a new name is chosen
+// without asking (the first numbered name that is free).
+enum TBatchChoice : uint8_t { bcOverwrite, bcResume, bcRename, bcSkip };
+
+class TOverwriteBatch
+{
+public:
+    TOverwriteBatch(QWidget *Parent, const QString &Where) : FParent(Parent), FWhere(Where) {}
+
+    // Name exists with Existing bytes; the source has SourceSize (below 0:
+    // unknown). Resume is only chosen where it can work: a file as large
+    // as the source already is skipped, a larger one replaced.
+    TBatchChoice Decide(const std::string &Name, int64_t SourceSize, int64_t Existing);
+    int Asked() const { return FAsked; }
+
+private:
+    QWidget *FParent;
+    QString FWhere;
+    bool FHaveAll = false;
+    TOverwriteAnswer FAll = oaCancel;
+    int FAsked = 0;
+};

@@ -38,6 +38,8 @@
 #include "app/LogPage.h"
 #include "app/PasswordKeeper.h"
 #include "app/StatusLine.h"
+#include "app/TransferJobs.h"
+#include "app/TransferPane.h"
 #include "base/IpDebugLog.h"
 #include "base/IpEventLog.h"
 #include "base/IpInits.h"
@@ -99,6 +101,7 @@ TTolvaneFtp::TTolvaneFtp(const std::string &SettingsPath, const QStringList &Arg
     TolvaneFtp = this;
     CreateWidgets();
     CreateActions();
+    CreateTransfers();
     CreateLayout();
     CreateAccessibility();
     BindClient();
@@ -109,6 +112,7 @@ TTolvaneFtp::TTolvaneFtp(const std::string &SettingsPath, const QStringList &Arg
 TTolvaneFtp::~TTolvaneFtp()
 {
     SetBusyCursor(false);
+    ReleaseTransfers();
     // Folder commands hold hooks on the client and may have the tree let go.
     delete FFolderCommands;
     FFolderCommands = nullptr;
@@ -209,7 +213,9 @@ void TTolvaneFtp::CreateWidgets()
     FFileColumns = new TFileColumnsModel(FFiles, lbxFiles);
     lbxFiles->setModel(FFileColumns);
     lbxFiles->setItemDelegateForColumn(TFileColumnsModel::colName, new TFileListDelegate(lbxFiles));
-    lbxFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Ctrl and Shift pick several entries; commands on one entry take the
+    // current one.
+    lbxFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lbxFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     lbxFiles->setRootIsDecorated(false);
     lbxFiles->setItemsExpandable(false);
@@ -429,7 +435,7 @@ void TTolvaneFtp::CreateLayout()
     Options->setColumnStretch(4, 1);
 
     auto *Buttons = new QVBoxLayout;
-    for (QPushButton *B : {ConnectBtn, sButton2, sBitBtn1, sBitBtn2}) {
+    for (QPushButton *B : {ConnectBtn, sButton2, sBitBtn1, sBitBtnFolder, sBitBtn2}) {
         B->setMinimumHeight(34);
         B->setIconSize(QSize(20, 20));
         B->setStyleSheet(QStringLiteral("text-align: left; padding-left: 8px; padding-right: 8px;"));
@@ -469,7 +475,8 @@ void TTolvaneFtp::CreateLayout()
     setTabOrder(sBitBtn3, ConnectBtn);
     setTabOrder(ConnectBtn, sButton2);
     setTabOrder(sButton2, sBitBtn1);
-    setTabOrder(sBitBtn1, sBitBtn2);
+    setTabOrder(sBitBtn1, sBitBtnFolder);
+    setTabOrder(sBitBtnFolder, sBitBtn2);
 }
 
 void TTolvaneFtp::CreateAccessibility()
@@ -551,7 +558,7 @@ void TTolvaneFtp::BindClient()
     };
     FKeepAlive = new TKeepAlive([this] { return FClient->LoggedIn(); },
                                 [this] {
-                                    return FClient->FtpState() == stReady && !EngineJobRunning() &&
+                                    return FClient->FtpState() == stReady && !EngineJobRunning() && !BatchRunning() &&
                                            !FListingReplyPending && !FUploadReplyPending && FOp == opNone;
                                 },
                                 [this] { FClient->SendFtpCommand("NOOP"); }, this);

@@ -1,9 +1,9 @@
 #pragma once
 // The main window: connection bar, upload summary, the buttons on the right
-// and three pages (remote folders and files, options, server log). It owns
-// the FTP client and the folder tree, turns presses, menu commands and
-// timer ticks into client calls and the client's events into captions,
-// lists and log lines.
+// and four pages (remote folders and files, options, server log, transfers).
+// It owns the FTP client, the folder tree and the transfer jobs, turns
+// presses, menu commands and timer ticks into client calls and the client's
+// events into captions, lists and log lines.
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -15,7 +15,9 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "app/DeleteSequence.h"
 #include "app/Encryption.h"
 #include "app/FilePermission.h"
 #include "app/FolderCommands.h"
@@ -46,6 +48,10 @@ class TIpFtpDirectoryTree;
 class TLogPage;
 class TPasswordKeeper;
 class TStatusLine;
+class TTransferJobs;
+class TTransferPane;
+struct TJobOutcome;
+struct TListedEntry;
 
 class TTolvaneFtp : public QMainWindow, public TFilePermissionHost
 {
@@ -118,6 +124,14 @@ public:
     // Takes Path as the file to upload and uploads it into the current
     // remote folder (a file dropped on the file list).
     void UploadDroppedFile(const std::string &Path);
+    // Local files and folders copied into the current remote folder
+    // through the transfer queue.
+    void UploadThroughQueue(const std::vector<std::string> &Paths);
+    void UploadFolderClick();
+    // The transfer queue runs (or a job for it is being planned).
+    bool QueueRunning() const;
+    TTransferJobs *TransferJobs() const { return FJobs.get(); }
+    TTransferPane *TransferPane() const { return FTransfers; }
 
     // Enter or double-click: a file is downloaded, a folder opened.
     void lbxFilesActivated();
@@ -142,6 +156,8 @@ public:
 
     // The first regular file among dropped URLs; empty when there is none.
     static std::string FirstRegularFile(const QList<QUrl> &Urls);
+    // The local files and folders among dropped URLs.
+    static std::vector<std::string> LocalDropPaths(const QList<QUrl> &Urls);
     // What a drop does: on the file list the file is uploaded at once,
     // anywhere else it becomes the file to upload. False (and nothing done)
     // when the drop holds no regular file.
@@ -164,6 +180,8 @@ private:
     TRemoteDragSource::THost RemoteDragHost();
     void CreateLayout();
     void CreateAccessibility();
+    void CreateTransfers();
+    void ReleaseTransfers();
     void BindClient();
     void BindWidgets();
 
@@ -215,6 +233,18 @@ private:
     void AppendReply(const std::string &Reply);
     void AskClose();
 
+    // The queue, a walk or a run of deletes holds the conversation: the
+    // window's own handlers stay out of it.
+    bool BatchRunning() const;
+    std::vector<const TIpFtpFileInfo *> SelectedEntries() const;
+    void DownloadThroughQueue(const std::vector<const TIpFtpFileInfo *> &Selected);
+    void ShowJobStarted();
+    void TransfersFinished(const TJobOutcome &Outcome);
+    // Cancels the queue's work; false when none runs.
+    bool CancelJobs();
+    void DeleteSelected(const std::vector<const TIpFtpFileInfo *> &Selected);
+    void DeletesFinished(const TDeleteSequence::TOutcome &Outcome);
+
     std::string FSettingsPath;
     QStringList FArguments;
     std::unique_ptr<TIpFtpClient> FClient;
@@ -251,6 +281,7 @@ private:
     std::string FRenameTo;     // the new name, sent once the server took the old one
     bool FSessionWanted = false;   // the user connected and has not disconnected
     bool FCloseAfterCancel = false;
+    bool FCloseAfterJobs = false;  // the window closes once the cancelled queue has stopped
     bool FNoQuestions = false;     // a signal ends the program: nobody to ask
     std::string FSettingsProblem;
     TCertificateTrust *FTrust = nullptr;
@@ -283,6 +314,7 @@ private:
     QPushButton *sButton2 = nullptr;
     QPushButton *sBitBtn1 = nullptr;
     QPushButton *sBitBtn2 = nullptr;
+    QPushButton *sBitBtnFolder = nullptr;
     // Pages
     QTabWidget *PageControl = nullptr;
     TIpFtpDirectoryTree *FTree = nullptr;
@@ -303,11 +335,15 @@ private:
     QLineEdit *TimeoutEdit = nullptr;
     QLineEdit *LoginTimeoutEdit = nullptr;
     TLogPage *FLogPage = nullptr;
+    TTransferPane *FTransfers = nullptr;
+    std::unique_ptr<TTransferJobs> FJobs;
+    std::unique_ptr<TDeleteSequence> FDeletes;
     QPlainTextEdit *ReplyMemo = nullptr;
     TStatusLine *FStatus = nullptr;
     // Popup menu of the file list
     QMenu *RemotePopupMenu = nullptr;
     QAction *Downloadfile1 = nullptr;
+    QAction *UploadFolder1 = nullptr;
     QAction *Refresh1 = nullptr;
     QAction *Delete2 = nullptr;
     QAction *Rename2 = nullptr;

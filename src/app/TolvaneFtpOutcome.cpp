@@ -40,6 +40,10 @@ bool TTolvaneFtp::CanRunNow(const QString &What)
         FStatus->ShowOutcome(tr("%1 needs a connection: press Connect first.").arg(What));
         return false;
     }
+    if (BatchRunning()) {
+        FStatus->ShowOutcome(tr("%1 must wait: transfers are running (see the Transfers page).").arg(What));
+        return false;
+    }
     if (EngineJobRunning()) {
         FStatus->ShowOutcome(tr("%1 must wait: a folder command is still running.").arg(What));
         return false;
@@ -117,6 +121,8 @@ void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
     if (EngineJobRunning() && FClient->LoggedIn())
         return; // the folder command reports it
     SetBusyCursor(false);
+    if (BatchRunning() && FClient->LoggedIn())
+        return; // the queue or the deletes count it against their item
     const QString Why = ReplyForPeople(Error);
     if (!FClient->LoggedIn()) {
         // A refused login leaves the connection open on most servers; it is
@@ -177,6 +183,8 @@ void TTolvaneFtp::IpFtpClientError(TObject *, TSocket, int ErrCode, const std::s
     if (!FClient->LoggedIn())
         FLoginTrouble = ErrStr;
     SetBusyCursor(false);
+    if (BatchRunning())
+        return; // the queue's item has it
     const TUserOp Op = FOp;
     const bool Transfer = Op == opUpload || Op == opDownload;
     if (ErrCode == IpFtpCancelledCode) {
@@ -257,10 +265,22 @@ bool TTolvaneFtp::CancelTransfer()
 
 void TTolvaneFtp::AskClose()
 {
+    const bool Queue = QueueRunning();
     if (!FNoQuestions &&
-        !Dialogs().AskCancelTransfer(this, tr("A transfer is running. Cancel it and close the window?")))
+        !Dialogs().AskCancelTransfer(this, Queue ? tr("Transfers are running. Cancel them and close the window?")
+                                                 : tr("A transfer is running. Cancel it and close the window?")))
         return;
     FSessionWanted = false;
+    if (Queue) {
+        FCloseAfterJobs = true;
+        if (CancelJobs())
+            return;
+        // It ended while the question was open.
+        FCloseAfterJobs = false;
+        FCloseAfterCancel = true;
+        EndSessionNow();
+        return;
+    }
     FCloseAfterCancel = true;
     if (!CancelTransfer())
         EndSessionNow(); // closes the window too

@@ -29,6 +29,7 @@
 #include "app/LogPage.h"
 #include "app/PasswordKeeper.h"
 #include "app/StatusLine.h"
+#include "app/TransferPane.h"
 #include "app/TolvaneFtp.h"
 
 namespace {
@@ -162,12 +163,19 @@ void TTolvaneFtp::StartLogin()
 
 void TTolvaneFtp::Disconnect()
 {
-    if (TransferRunning() && !FNoQuestions &&
+    const bool Queue = QueueRunning();
+    if (Queue && !FNoQuestions &&
+        !Dialogs().AskCancelTransfer(this, tr("Transfers are running. Cancel them and disconnect?")))
+        return;
+    if (!Queue && TransferRunning() && !FNoQuestions &&
         !Dialogs().AskCancelTransfer(this, tr("A transfer is running. Cancel it and disconnect?")))
         return;
     FSessionWanted = false;
     FLoginTimer->stop();
     SetConnectCaption(false);
+    // The QUIT follows once the queue has stopped.
+    if (Queue && CancelJobs())
+        return;
     // The server hears ABOR first and records the transfer as incomplete;
     // the QUIT follows once the cancel is confirmed.
     if (TransferRunning() && CancelTransfer())
@@ -211,6 +219,8 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
         FListingReplyPending = false;
         FUploadReplyPending = false;
     }
+    if (BatchRunning())
+        return; // its replies are the queue's or the walk's, not the window's
     // The refusal of AUTH TLS that makes "if available" go on in plain text
     // is no login trouble: the first reply seen once the client has fallen
     // back is that refusal (the client decides before the reply is told).
@@ -232,6 +242,14 @@ void TTolvaneFtp::IpFtpClientFtpReply(TObject *, int ReplyCode, const std::strin
 
 void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, const std::string &Info)
 {
+    // Whether Retry can start follows the session; while the queue runs,
+    // its own events move the buttons.
+    if (StatusCode != fscProgress && !BatchRunning())
+        FTransfers->UpdateButtons();
+    // A walk's folder changes and the queue's transfers are not the
+    // window's: only the session's start and end concern it then.
+    if (BatchRunning() && StatusCode != fscClose && StatusCode != fscLogin)
+        return;
     // The end of the session is the window's news whoever had the client.
     if (EngineJobRunning() && StatusCode != fscClose)
         return;
@@ -402,6 +420,12 @@ void TTolvaneFtp::closeEvent(QCloseEvent *Event)
 {
     // A running transfer is not cut off by a close: the user decides, and a
     // cancel ends it properly before the window goes.
+    if (QueueRunning()) {
+        Event->ignore();
+        if (!FCloseAfterJobs) // asked already: the cancel is on its way
+            Guarded([this] { AskClose(); });
+        return;
+    }
     if (TransferRunning()) {
         Event->ignore();
         Guarded([this] { AskClose(); });
@@ -449,7 +473,7 @@ bool TTolvaneFtp::AskFolder(const std::string &Path)
     // Until the server has confirmed the running upload, a new command
     // could make it drop that upload (pyftpdlib does), whatever the client
     // reports meanwhile.
-    if (FUploadReplyPending)
+    if (FUploadReplyPending || BatchRunning())
         return false;
     if (!FClient->ChangeDir(Path))
         return false;

@@ -39,6 +39,10 @@ std::string LocalName(const QString &Path) { return QFile::encodeName(Path).toSt
 
 int TTolvaneFtp::SelectedRow() const
 {
+    // With several entries selected, a command on one takes the current one.
+    const QModelIndex Current = lbxFiles->currentIndex();
+    if (Current.isValid() && lbxFiles->selectionModel()->isRowSelected(Current.row(), QModelIndex()))
+        return Current.row();
     const QModelIndexList Rows = lbxFiles->selectionModel()->selectedRows();
     return Rows.isEmpty() ? -1 : Rows.first().row();
 }
@@ -73,10 +77,17 @@ void TTolvaneFtp::EnableFileMenu(bool Enabled)
 
 void TTolvaneFtp::sButton2Click()
 {
-    const QString Chosen = Dialogs().OpenFile(this);
+    const QStringList Chosen = Dialogs().OpenFiles(this);
     if (Chosen.isEmpty())
         return;
-    SetFileLabel(LocalName(Chosen));
+    if (Chosen.size() > 1) {
+        std::vector<std::string> Paths;
+        for (const QString &Path : Chosen)
+            Paths.push_back(LocalName(Path));
+        UploadThroughQueue(Paths);
+        return;
+    }
+    SetFileLabel(LocalName(Chosen.first()));
     SetProgressMaximum(LocalFileSize(FFileLabel));
 }
 
@@ -257,6 +268,11 @@ void TTolvaneFtp::Downloadfile1Click()
         return;
     }
     FPendingAction = paNone;
+    const std::vector<const TIpFtpFileInfo *> Selected = SelectedEntries();
+    if (Selected.size() > 1 || Entry->FileKind == fkDirectory) {
+        DownloadThroughQueue(Selected);
+        return;
+    }
     StartDownload(*Entry);
 }
 
@@ -332,7 +348,9 @@ void TTolvaneFtp::lbxFilesActivated()
             FLinkTried = Link;
         return;
     }
-    Downloadfile1Click();
+    // Opening is about the current entry, whatever else is selected.
+    FPendingAction = paNone;
+    StartDownload(*Entry);
 }
 
 void TTolvaneFtp::GoUpClick()
@@ -382,10 +400,13 @@ bool TTolvaneFtp::DropOnWindow(const QMimeData *Data)
 
 bool TTolvaneFtp::DropOnList(const QMimeData *Data)
 {
-    const std::string Path = Data && Data->hasUrls() ? FirstRegularFile(Data->urls()) : std::string();
-    if (Path.empty())
+    const std::vector<std::string> Paths = Data && Data->hasUrls() ? LocalDropPaths(Data->urls()) : std::vector<std::string>();
+    if (Paths.empty())
         return false;
-    Guarded([&] { UploadDroppedFile(Path); });
+    if (Paths.size() == 1 && IsRegularFile(Paths.front()))
+        Guarded([&] { UploadDroppedFile(Paths.front()); });
+    else
+        Guarded([&] { UploadThroughQueue(Paths); });
     return true;
 }
 
@@ -410,7 +431,7 @@ bool TTolvaneFtp::eventFilter(QObject *Watched, QEvent *Event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto *Drag = static_cast<QDragMoveEvent *>(Event);
-        if (Drag->mimeData()->hasUrls() && !FirstRegularFile(Drag->mimeData()->urls()).empty())
+        if (Drag->mimeData()->hasUrls() && !LocalDropPaths(Drag->mimeData()->urls()).empty())
             Drag->acceptProposedAction();
         else
             Drag->ignore();
@@ -450,6 +471,10 @@ void TTolvaneFtp::Delete2Click()
     const TIpFtpFileInfo *Entry = SelectedEntry();
     if (!Entry) {
         Timer2->start();
+        return;
+    }
+    if (const std::vector<const TIpFtpFileInfo *> Selected = SelectedEntries(); Selected.size() > 1) {
+        DeleteSelected(Selected);
         return;
     }
     const std::string Name = Entry->FileName;

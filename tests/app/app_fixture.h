@@ -51,10 +51,17 @@ public:
         InputAnswers.pop_front();
         return true;
     }
-    QString OpenFile(QWidget *) override
+    QStringList OpenFiles(QWidget *) override
     {
         ++OpenFileCalls;
-        return QString::fromStdString(Take(Files, std::string()));
+        QStringList Chosen;
+        if (!FileLists.empty()) {
+            for (const std::string &F : Take(FileLists, {}))
+                Chosen << QString::fromStdString(F);
+        } else if (const std::string F = Take(Files, std::string()); !F.empty()) {
+            Chosen << QString::fromStdString(F);
+        }
+        return Chosen;
     }
     QString PickFolder(QWidget *) override
     {
@@ -63,9 +70,11 @@ public:
             DuringDialog();
         return QString::fromStdString(Take(Folders, std::string()));
     }
-    TOverwriteAnswer AskOverwrite(QWidget *, const QString &Text, bool CanResume) override
+    TOverwriteAnswer AskOverwrite(QWidget *, const QString &Text, bool CanResume, bool *ApplyToAll) override
     {
-        Overwrites.push_back(Text.toStdString() + (CanResume ? "|resume" : ""));
+        Overwrites.push_back(Text.toStdString() + (CanResume ? "|resume" : "") + (ApplyToAll ? "|all" : ""));
+        if (ApplyToAll)
+            *ApplyToAll = Take(ApplyToAllAnswers, false);
         return Take(OverwriteAnswers, oaCancel);
     }
     bool AskCancelTransfer(QWidget *, const QString &Text) override
@@ -95,9 +104,11 @@ public:
     std::deque<TDialogAnswer> YesNo;
     std::deque<std::string> InputAnswers;
     std::deque<std::string> Files;
+    std::deque<std::vector<std::string>> FileLists; // several files at once, before Files
     std::deque<std::string> Folders;
     std::vector<std::string> Overwrites;
     std::deque<TOverwriteAnswer> OverwriteAnswers;
+    std::deque<bool> ApplyToAllAnswers; // the question's "Apply to all" box
     std::vector<std::string> CancelQuestions;
     std::deque<bool> CancelAnswers;
     std::vector<std::pair<TCertificateDetails, std::string>> Trusts; // what each trust question showed

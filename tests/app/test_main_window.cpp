@@ -82,16 +82,17 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     const std::pair<const char *, const char *> Captions[] = {
         {"sBitBtn5", "Save"},     {"ConnectBtn", "Connect"}, {"sButton2", "Select file ..."},
         {"sBitBtn1", "Upload"},   {"sBitBtn2", "About"},     {"sBitBtn4", "Save"},
-        {"sBitBtn3", "Navigate"}, {"DoUp", "DoUp"}};
+        {"sBitBtn3", "Navigate"}, {"DoUp", "DoUp"},      {"sBitBtnFolder", "Upload folder…"}};
     for (const auto &[Name, Caption] : Captions)
         EXPECT_EQ(Text(Name), Caption) << Name;
     EXPECT_FALSE(Find<QPushButton>("DoUp")->isVisibleTo(Window.get()));
 
     auto *Pages = Find<QTabWidget>("PageControl");
-    ASSERT_EQ(Pages->count(), 3);
+    ASSERT_EQ(Pages->count(), 4);
     EXPECT_EQ(Pages->tabText(0), "Upload folder");
     EXPECT_EQ(Pages->tabText(1), "Options");
     EXPECT_EQ(Pages->tabText(2), "Log");
+    EXPECT_EQ(Pages->tabText(3), "Transfers");
     EXPECT_EQ(Pages->currentIndex(), 0);
 
     EXPECT_EQ(Find<QGroupBox>("rgDirStyle")->title(), " Style ");
@@ -104,7 +105,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->objectName(), "IpFtpDirectoryTree1");
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->DirectoryStyle(), dsUnix);
     EXPECT_EQ(Window->IpFtpDirectoryTree1()->indentation(), 23);
-    EXPECT_EQ(Find<QTreeView>("lbxFiles")->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(Find<QTreeView>("lbxFiles")->selectionMode(), QAbstractItemView::ExtendedSelection);
 
     const std::tuple<const char *, const char *, QKeySequence> Items[] = {
         {"Downloadfile1", "Download file", QKeySequence(Qt::CTRL | Qt::Key_D)},
@@ -115,7 +116,7 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
         {"NewFolder", "New folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
         {"DeleteFolder", "Delete folder", QKeySequence(Qt::SHIFT | Qt::Key_Delete)}};
     auto *Menu = Find<QMenu>("RemotePopupMenu");
-    ASSERT_EQ(Menu->actions().size(), 11); // three separators and "Show hidden files"
+    ASSERT_EQ(Menu->actions().size(), 12); // "Upload folder…", three separators and "Show hidden files"
     for (const auto &[Name, Caption, Key] : Items) {
         auto *Action = Find<QAction>(Name);
         EXPECT_EQ(Action->text().toStdString(), Caption);

@@ -308,7 +308,7 @@ static bool DragAndDrop(QWidget *Target, const QMimeData &Data)
     return Drop.isAccepted();
 }
 
-TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
+TEST_F(TransferFlow, ADropOnTheListUploadsItAllElsewhereAFileIsOnlyChosen)
 {
     LogIn();
     const std::string Local = Dir.File("dropped.txt");
@@ -325,17 +325,22 @@ TEST_F(TransferFlow, AFileDroppedOnTheListIsUploadedElsewhereItIsOnlyChosen)
     RunFor(200);
     EXPECT_FALSE(Contains(Peer.Received(), "STOR"));
 
-    // On the list: uploaded at once, as "Upload" would.
-    ScriptUpload("", "dropped.txt");
+    // On the list: the file and the folder go up at once, through the queue.
+    Peer.Reply("TYPE I", "200 ok").ExpectPasv().Expect("STOR /dropped.txt").Send("150 go").AcceptData()
+        .ReceiveData().Send("226 stored").Reply("MKD /folder", "257 \"/folder\" created");
+    Peer.Expect("CWD /").Send("250 ok").Reply("PWD", "257 \"/\"").Reply("TYPE A", "200 ok").ExpectPasv()
+        .Expect("LIST").Send("150 here").AcceptData().SendData(RootListing).CloseData().Send("226 done");
     EXPECT_TRUE(DragAndDrop(List()->viewport(), Data));
     ASSERT_TRUE(Peer.WaitDone(10000)) << Peer.Describe();
     EXPECT_EQ(Peer.DataReceived().back(), "dropped");
 
-    // Only folders, or no local files: the drag is not accepted anywhere.
+    // A folder alone is no file to choose; no local file is nothing to drop.
     QMimeData OnlyFolder;
     OnlyFolder.setUrls({QUrl::fromLocalFile(QString::fromStdString(Folder)), QUrl(QStringLiteral("https://example.org/f.txt"))});
-    EXPECT_FALSE(DragAndDrop(List()->viewport(), OnlyFolder));
     EXPECT_FALSE(DragAndDrop(Window.get(), OnlyFolder));
+    QMimeData NoLocal;
+    NoLocal.setUrls({QUrl(QStringLiteral("https://example.org/f.txt"))});
+    EXPECT_FALSE(DragAndDrop(List()->viewport(), NoLocal));
     EXPECT_EQ(Text("FileLabel"), Local);
 }
 
