@@ -176,6 +176,9 @@ protected:
 private:
     void CreateWidgets();
     void CreateActions();
+    // TolvaneFtpFolders.cpp
+    void CreateFolderCommands();
+    void CreateKeepAlive();
     TFolderCommands::THost FolderCommandsHost();
     TRemoteDragSource::THost RemoteDragHost();
     void CreateLayout();

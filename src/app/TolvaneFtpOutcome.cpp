@@ -55,37 +55,6 @@ bool TTolvaneFtp::CanRunNow(const QString &What)
     return true;
 }
 
-TFolderCommands::THost TTolvaneFtp::FolderCommandsHost()
-{
-    TFolderCommands::THost Host;
-    Host.CurrentFolder = [this] { return FRemoteFolder; };
-    Host.CanRunNow = [this](const QString &What) { return CanRunNow(What); };
-    Host.Report = [this](const QString &Text, bool Box) { Report(Text, Box); };
-    Host.Open = [this](const std::string &Folder) { AskFolder(Folder); };
-    return Host;
-}
-
-TRemoteDragSource::THost TTolvaneFtp::RemoteDragHost()
-{
-    TRemoteDragSource::THost Host;
-    Host.Selected = [this] {
-        std::vector<TDragEntry> Entries;
-        for (const QModelIndex &Row : lbxFiles->selectionModel()->selectedRows())
-            if (const TIpFtpFileInfo *Entry = FFiles->Entry(Row.row()))
-                Entries.push_back(DragEntryOf(*Entry));
-        return Entries;
-    };
-    Host.CurrentFolder = [this] { return FRemoteFolder; };
-    Host.CanRunNow = [this](const QString &What) { return CanRunNow(What); };
-    Host.Report = [this](const QString &Text, bool Box) { Report(Text, Box); };
-    return Host;
-}
-
-bool TTolvaneFtp::EngineJobRunning() const
-{
-    return (FFolderCommands && FFolderCommands->Running()) || (FDragSource && FDragSource->Running());
-}
-
 void TTolvaneFtp::TransferEnded()
 {
     Progress1->hide();
