@@ -67,7 +67,11 @@ TFolderCommands::TFolderCommands(TIpCustomFtpClient &Client, THost Host, QWidget
     FDeleteFolder = MakeAction(Parent, "DeleteFolder", tr("Delete folder"), QKeySequence(Qt::SHIFT | Qt::Key_Delete),
                                tr("Delete the current remote folder and everything in it"), "edit-delete",
                                QStyle::SP_TrashIcon);
+    FDownloadFolder = MakeAction(Parent, "DownloadFolder1", tr("Download folder"), QKeySequence(),
+                                 tr("Download the current remote folder with everything in it"), "folder-download",
+                                 QStyle::SP_ArrowDown);
     connect(FNewFolder, &QAction::triggered, this, &TFolderCommands::NewFolder);
+    connect(FDownloadFolder, &QAction::triggered, this, &TFolderCommands::DownloadFolder);
     connect(FDeleteFolder, &QAction::triggered, this, &TFolderCommands::DeleteFolder);
     FMkdHook->OnReply = [this](int Code, const std::string &Text) { MadeFolder(Code, Text); };
     FMkdHook->OnDisconnected = [this] { MadeFolder(421, "Connection closed"); };
@@ -142,6 +146,16 @@ void TFolderCommands::DeleteFolder()
         return;
     }
     FHost.Report(tr("Counting what %1 holds ...").arg(Shown(Folder)), false);
+}
+
+void TFolderCommands::DownloadFolder()
+{
+    const std::string Folder = WithoutTrailingSlash(FHost.CurrentFolder());
+    if (Folder.empty() || Folder == "/" || Folder[0] != '/') {
+        FHost.Report(tr("The top folder of the server is not downloaded whole: open a folder below it first."), false);
+        return;
+    }
+    FHost.Download(Folder);
 }
 
 void TFolderCommands::Walked()

@@ -35,6 +35,9 @@ public:
         std::function<void(const QString &Text, bool Box)> Report;
         // Lists Folder (absolute) once a command has changed what is there.
         std::function<void(const std::string &Folder)> Open;
+        // Copies Folder (absolute, without a trailing "/") with everything
+        // in it into a local folder the user picks.
+        std::function<void(const std::string &Folder)> Download;
     };
 
     TFolderCommands(TIpCustomFtpClient &Client, THost Host, QWidget *Parent);
@@ -42,6 +45,7 @@ public:
 
     QAction *NewFolderAction() const { return FNewFolder; }
     QAction *DeleteFolderAction() const { return FDeleteFolder; }
+    QAction *DownloadFolderAction() const { return FDownloadFolder; }
     // A command owns the client.
     bool Running() const;
 
@@ -50,6 +54,8 @@ public:
     // Deletes the current folder with all it holds, after a question that
     // counts its files and folders; then the parent folder is shown.
     void DeleteFolder();
+    // Downloads the current folder with all it holds.
+    void DownloadFolder();
 
 private:
     void MadeFolder(int Code, const std::string &Text);
@@ -62,6 +68,7 @@ private:
     QWidget *FParent;
     QAction *FNewFolder = nullptr;
     QAction *FDeleteFolder = nullptr;
+    QAction *FDownloadFolder = nullptr;
     std::unique_ptr<TIpFtpClientHook> FMkdHook;
     std::unique_ptr<TIpFtpRemoteWalk> FWalk;
     std::unique_ptr<TIpFtpTreeRemove> FRemove;

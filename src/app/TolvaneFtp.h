@@ -128,6 +128,8 @@ public:
     // through the transfer queue.
     void UploadThroughQueue(const std::vector<std::string> &Paths);
     void UploadFolderClick();
+    // Folder: absolute, without a trailing "/".
+    void DownloadFolderThroughQueue(const std::string &Folder);
     // The transfer queue runs (or a job for it is being planned).
     bool QueueRunning() const;
     TTransferJobs *TransferJobs() const { return FJobs.get(); }

@@ -17,7 +17,8 @@
 void TTolvaneFtp::CreateFolderCommands()
 {
     FFolderCommands = new TFolderCommands(*FClient, FolderCommandsHost(), this);
-    for (QAction *A : {FFolderCommands->NewFolderAction(), FFolderCommands->DeleteFolderAction()}) {
+    for (QAction *A : {FFolderCommands->DownloadFolderAction(), FFolderCommands->NewFolderAction(),
+                       FFolderCommands->DeleteFolderAction()}) {
         RemotePopupMenu->addAction(A);
         lbxFiles->addAction(A);
         FTree->addAction(A);
@@ -43,6 +44,7 @@ TFolderCommands::THost TTolvaneFtp::FolderCommandsHost()
     Host.CanRunNow = [this](const QString &What) { return CanRunNow(What); };
     Host.Report = [this](const QString &Text, bool Box) { Report(Text, Box); };
     Host.Open = [this](const std::string &Folder) { AskFolder(Folder); };
+    Host.Download = [this](const std::string &Folder) { DownloadFolderThroughQueue(Folder); };
     return Host;
 }
 

@@ -19,6 +19,7 @@
 #include "app/DeleteSequence.h"
 #include "app/DialogProvider.h"
 #include "app/FileListModel.h"
+#include "app/FolderCommands.h"
 #include "app/FtpDirectoryTree.h"
 #include "app/StatusLine.h"
 #include "app/TolvaneFtp.h"
@@ -158,6 +159,22 @@ void TTolvaneFtp::DownloadThroughQueue(const std::vector<const TIpFtpFileInfo *>
     if (Target.isEmpty() || !CanRunNow(tr("Downloading")))
         return;
     if (FJobs->Download(Entries, FRemoteFolder, LocalName(Target), static_cast<TIpFtpRetrieveMode>(SendMode())))
+        ShowJobStarted();
+}
+
+void TTolvaneFtp::DownloadFolderThroughQueue(const std::string &Folder)
+{
+    if (!CanRunNow(tr("Downloading a folder")))
+        return;
+    const std::string Parent = ParentFolderOf(Folder);
+    TListedEntry Entry;
+    Entry.Name = Folder.substr(Folder.find_last_of('/') + 1);
+    Entry.Folder = true;
+    const QString Target = Dialogs().PickFolder(this);
+    if (Target.isEmpty() || !CanRunNow(tr("Downloading a folder")))
+        return;
+    if (FJobs->Download({Entry}, Parent == "/" ? Parent : Parent + "/", LocalName(Target),
+                        static_cast<TIpFtpRetrieveMode>(SendMode())))
         ShowJobStarted();
 }
 

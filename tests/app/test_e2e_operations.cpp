@@ -241,6 +241,13 @@ TEST_P(E2eOperations, NewFolderAndDeleteFolderWithWhatItHolds)
     ASSERT_EVENTUALLY(Idle() && Tree->FindPathNode("\\site"), 15000) << Log();
     Tree->setCurrentItem(Tree->FindPathNode("\\site"));
     ASSERT_EVENTUALLY(Idle() && Window->RemoteFolderPath() == "/site/" && Entry("a.txt"), 15000) << Log();
+    Dialogs.Folders.push_back(Dir.Path());
+    Find<QAction>("DownloadFolder1")->trigger();
+    ASSERT_EVENTUALLY(Idle() && !Window->QueueRunning() &&
+                          Find<QLabel>("StatusOutcome")->text().startsWith("Transfers finished"),
+                      15000)
+        << Log();
+    EXPECT_EQ(ReadFile(Dir.File("site/sub/deeper/c.txt")), "c");
     Dialogs.YesNo.push_back(daNo);
     Find<QAction>("DeleteFolder")->trigger();
     ASSERT_EVENTUALLY(Dialogs.Warnings.size() == 1 && !Window->EngineJobRunning() && Idle() && Entry("a.txt"), 15000)

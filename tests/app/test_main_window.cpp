@@ -116,7 +116,8 @@ TEST_F(MainWindow, StartsWithEveryWidgetInItsInitialState)
         {"NewFolder", "New folder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)},
         {"DeleteFolder", "Delete folder", QKeySequence(Qt::SHIFT | Qt::Key_Delete)}};
     auto *Menu = Find<QMenu>("RemotePopupMenu");
-    ASSERT_EQ(Menu->actions().size(), 12); // "Upload folder…", three separators and "Show hidden files"
+    // "Upload folder…", "Download folder", three separators and "Show hidden files"
+    ASSERT_EQ(Menu->actions().size(), 13);
     for (const auto &[Name, Caption, Key] : Items) {
         auto *Action = Find<QAction>(Name);
         EXPECT_EQ(Action->text().toStdString(), Caption);
