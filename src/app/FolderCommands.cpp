@@ -26,14 +26,6 @@ QAction *MakeAction(QWidget *Parent, const char *Name, const QString &Text, cons
     return A;
 }
 
-// "/pub/site/" → "/pub/site": the walk and the removal name folders so.
-std::string WithoutTrailingSlash(std::string Path)
-{
-    while (Path.size() > 1 && Path.back() == '/')
-        Path.pop_back();
-    return Path;
-}
-
 QString Count(size_t N, const char *One, const char *Many)
 {
     return N == 1 ? QString::fromLatin1(One) : QString::fromLatin1(Many).arg(N);
@@ -133,7 +125,7 @@ void TFolderCommands::MadeFolder(int Code, const std::string &Text)
 
 void TFolderCommands::DeleteFolder()
 {
-    const std::string Folder = WithoutTrailingSlash(FHost.CurrentFolder());
+    const std::string Folder = IpFtpWithoutTrailingSlashes(FHost.CurrentFolder());
     if (Folder.empty() || Folder == "/" || Folder[0] != '/') {
         FHost.Report(tr("The top folder of the server cannot be deleted: open the folder to delete first."), false);
         return;
@@ -150,7 +142,7 @@ void TFolderCommands::DeleteFolder()
 
 void TFolderCommands::DownloadFolder()
 {
-    const std::string Folder = WithoutTrailingSlash(FHost.CurrentFolder());
+    const std::string Folder = IpFtpWithoutTrailingSlashes(FHost.CurrentFolder());
     if (Folder.empty() || Folder == "/" || Folder[0] != '/') {
         FHost.Report(tr("The top folder of the server is not downloaded whole: open a folder below it first."), false);
         return;

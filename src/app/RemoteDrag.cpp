@@ -33,11 +33,6 @@ QUrl LocalUrl(const std::string &Path) { return QUrl::fromLocalFile(QFile::decod
 
 } // namespace
 
-TDragEntry DragEntryOf(const TIpFtpFileInfo &Info)
-{
-    return {Info.FileName, Info.FileKind, Info.Size, Info.ModifyTime};
-}
-
 TRemoteDragSource::TRemoteDragSource(TIpCustomFtpClient &Client, THost Host, QAbstractItemView *View)
     : QObject(View), FClient(Client), FHost(std::move(Host)), FView(View), FViewport(View->viewport())
 {
@@ -88,7 +83,7 @@ bool TRemoteDragSource::eventFilter(QObject *Watched, QEvent *Event)
 
 void TRemoteDragSource::StartDrag()
 {
-    const std::vector<TDragEntry> Entries = FHost.Selected();
+    const std::vector<TListedEntry> Entries = FHost.Selected();
     if (Entries.empty())
         return;
     auto *Drag = new QDrag(FView);
@@ -96,12 +91,12 @@ void TRemoteDragSource::StartDrag()
     Drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
-QMimeData *TRemoteDragSource::MakeMimeData(const std::vector<TDragEntry> &Entries, const std::string &Folder)
+QMimeData *TRemoteDragSource::MakeMimeData(const std::vector<TListedEntry> &Entries, const std::string &Folder)
 {
     return new TRemoteDragData(this, Entries, Folder);
 }
 
-QList<QUrl> TRemoteDragSource::Deliver(const std::vector<TDragEntry> &Entries, const std::string &Folder)
+QList<QUrl> TRemoteDragSource::Deliver(const std::vector<TListedEntry> &Entries, const std::string &Folder)
 {
     if (FRunning || Entries.empty() || !FHost.CanRunNow(tr("Dragging files out")))
         return {};
@@ -124,14 +119,14 @@ QList<QUrl> TRemoteDragSource::Deliver(const std::vector<TDragEntry> &Entries, c
     };
     std::vector<TDelivered> Delivered;
     int Refused = 0;
-    for (const TDragEntry &E : Entries) {
+    for (const TListedEntry &E : Entries) {
         if (!IsSafeLocalName(E.Name)) {
             ++Refused; // a hostile listing must not choose where a file lands
             continue;
         }
         const std::string Remote = IpFtpJoinPath(Folder, E.Name);
         const std::string Local = JoinLocalPath(Target, E.Name);
-        if (E.Kind != fkDirectory) {
+        if (!E.Folder) {
             const uint32_t Id = Queue.AddDownload(Remote, Local, E.Size, E.ModifyTime, rmReplace);
             Delivered.push_back({Local, Id, Id});
             continue;
@@ -171,7 +166,7 @@ QList<QUrl> TRemoteDragSource::Deliver(const std::vector<TDragEntry> &Entries, c
     return Urls;
 }
 
-TRemoteDragData::TRemoteDragData(TRemoteDragSource *Source, std::vector<TDragEntry> Entries, std::string Folder)
+TRemoteDragData::TRemoteDragData(TRemoteDragSource *Source, std::vector<TListedEntry> Entries, std::string Folder)
     : FSource(Source), FEntries(std::move(Entries)), FFolder(std::move(Folder))
 {
 }

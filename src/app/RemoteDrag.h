@@ -18,20 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "app/TransferJobs.h"
 #include "ftp/IpFtpClient.h"
 
 class QAbstractItemView;
-
-// What a drag needs of a listed entry (listing entries cannot be copied,
-// and a listing may arrive while the drag runs).
-struct TDragEntry
-{
-    std::string Name;
-    TIpFtpFileKind Kind = fkFile;
-    int64_t Size = -1;
-    int64_t ModifyTime = -1;
-};
-TDragEntry DragEntryOf(const TIpFtpFileInfo &Info);
 
 class TRemoteDragSource : public QObject
 {
@@ -41,7 +31,7 @@ public:
     struct THost
     {
         // The entries selected in the file list.
-        std::function<std::vector<TDragEntry>()> Selected;
+        std::function<std::vector<TListedEntry>()> Selected;
         // The folder the list shows, absolute, as the server named it.
         std::function<std::string()> CurrentFolder;
         std::function<bool(const QString &What)> CanRunNow;
@@ -54,11 +44,11 @@ public:
 
     bool Running() const { return FRunning; }
     // What a drag of Entries (listed in Folder) carries; owned by the caller.
-    QMimeData *MakeMimeData(const std::vector<TDragEntry> &Entries, const std::string &Folder);
+    QMimeData *MakeMimeData(const std::vector<TListedEntry> &Entries, const std::string &Folder);
     // Downloads Entries into a new folder below the temporary folder and
     // returns the local files and folders that arrived whole. Runs the event
     // loop until the downloads have ended; empty when nothing could start.
-    QList<QUrl> Deliver(const std::vector<TDragEntry> &Entries, const std::string &Folder);
+    QList<QUrl> Deliver(const std::vector<TListedEntry> &Entries, const std::string &Folder);
     // Where the last delivery went; empty before the first.
     const QString &LastFolder() const { return FLastFolder; }
 
@@ -84,7 +74,7 @@ class TRemoteDragData : public QMimeData
     Q_OBJECT
 
 public:
-    TRemoteDragData(TRemoteDragSource *Source, std::vector<TDragEntry> Entries, std::string Folder);
+    TRemoteDragData(TRemoteDragSource *Source, std::vector<TListedEntry> Entries, std::string Folder);
 
     QStringList formats() const override;
     bool hasFormat(const QString &MimeType) const override;
@@ -94,7 +84,7 @@ protected:
 
 private:
     TRemoteDragSource *FSource;
-    std::vector<TDragEntry> FEntries;
+    std::vector<TListedEntry> FEntries;
     std::string FFolder;
     mutable bool FDelivered = false;
     mutable QList<QUrl> FUrls;

@@ -52,10 +52,10 @@ TRemoteDragSource::THost TTolvaneFtp::RemoteDragHost()
 {
     TRemoteDragSource::THost Host;
     Host.Selected = [this] {
-        std::vector<TDragEntry> Entries;
+        std::vector<TListedEntry> Entries;
         for (const QModelIndex &Row : lbxFiles->selectionModel()->selectedRows())
             if (const TIpFtpFileInfo *Entry = FFiles->Entry(Row.row()))
-                Entries.push_back(DragEntryOf(*Entry));
+                Entries.push_back(ListedEntryOf(*Entry));
         return Entries;
     };
     Host.CurrentFolder = [this] { return FRemoteFolder; };

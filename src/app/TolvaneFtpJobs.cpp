@@ -35,11 +35,6 @@ QIcon ThemeIcon(const char *Name, QStyle::StandardPixmap Fallback)
     return QIcon::fromTheme(QLatin1String(Name), QApplication::style()->standardIcon(Fallback));
 }
 
-TListedEntry Listed(const TIpFtpFileInfo &Info)
-{
-    return {Info.FileName, Info.FileKind == fkDirectory, Info.Size, Info.ModifyTime};
-}
-
 } // namespace
 
 void TTolvaneFtp::CreateTransfers()
@@ -132,7 +127,7 @@ void TTolvaneFtp::UploadThroughQueue(const std::vector<std::string> &Paths)
     std::vector<TListedEntry> There;
     const TIpFtpFileList &List = FTree->FileList();
     for (size_t I = 0; I < List.Count(); ++I)
-        There.push_back(Listed(*List.Items(I)));
+        There.push_back(ListedEntryOf(*List.Items(I)));
     if (FJobs->Upload(Paths, FRemoteFolder, There, SendMode()))
         ShowJobStarted();
 }
@@ -152,7 +147,7 @@ void TTolvaneFtp::DownloadThroughQueue(const std::vector<const TIpFtpFileInfo *>
     // listing arriving meanwhile frees the entries.
     std::vector<TListedEntry> Entries;
     for (const TIpFtpFileInfo *Entry : Selected)
-        Entries.push_back(Listed(*Entry));
+        Entries.push_back(ListedEntryOf(*Entry));
     if (!CanRunNow(tr("Downloading")))
         return;
     const QString Target = Dialogs().PickFolder(this);

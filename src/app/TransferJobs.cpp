@@ -13,20 +13,6 @@ namespace {
 
 constexpr size_t ReasonsShown = 3;
 
-std::string WithoutTrailingSlashes(std::string Path)
-{
-    while (Path.size() > 1 && Path.back() == '/')
-        Path.pop_back();
-    return Path;
-}
-
-std::string LastPart(const std::string &Path)
-{
-    const std::string P = WithoutTrailingSlashes(Path);
-    const size_t Slash = P.find_last_of('/');
-    return Slash == std::string::npos ? P : P.substr(Slash + 1);
-}
-
 // Below RemoteDir, a file name Taken does not hold yet.
 std::string FreeName(const std::string &Name, const std::function<bool(const std::string &)> &Taken)
 {
@@ -43,6 +29,11 @@ std::pair<std::string, std::string> SplitRelative(const std::string &Path)
 }
 
 } // namespace
+
+TListedEntry ListedEntryOf(const TIpFtpFileInfo &Info)
+{
+    return {Info.FileName, Info.FileKind == fkDirectory, Info.Size, Info.ModifyTime};
+}
 
 QString JobOutcomeText(const TJobOutcome &O, bool Details)
 {
@@ -136,8 +127,8 @@ bool TTransferJobs::Upload(const std::vector<std::string> &Paths, const std::str
         There[E.Name] = E.Folder ? -2 : E.Size;
     const TTaken Taken = [There](const std::string &Name) { return There.count(Name) > 0; };
     for (const std::string &Raw : Paths) {
-        const std::string Path = WithoutTrailingSlashes(Raw);
-        const std::string Name = LastPart(Path);
+        const std::string Path = IpFtpWithoutTrailingSlashes(Raw);
+        const std::string Name = IpFtpLastPart(Path);
         const auto It = There.find(Name);
         if (!IpFtpUsableName(Name) || Name.find_first_of("\r\n") != std::string::npos) {
             // No remote name can be made of it ("/", "..", a line break).
@@ -492,7 +483,7 @@ TJobOutcome TTransferJobs::Outcome() const
         default:
             ++O.Failed;
             if (O.Reasons.size() < ReasonsShown)
-                O.Reasons.push_back(LastPart(Item.Direction == qdUpload ? Item.LocalPath : Item.RemotePath) + ": " +
+                O.Reasons.push_back(IpFtpLastPart(Item.Direction == qdUpload ? Item.LocalPath : Item.RemotePath) + ": " +
                                     (Item.Error.empty() ? std::string("failed") : Item.Error));
             break;
         }

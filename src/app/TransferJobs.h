@@ -30,6 +30,8 @@ struct TListedEntry
     int64_t Size = -1;
     int64_t ModifyTime = -1;
 };
+// A listing's entry as a job takes it (a link counts as a file).
+TListedEntry ListedEntryOf(const TIpFtpFileInfo &Info);
 
 // How a job (or a retry) ended, counted over its own items.
 struct TJobOutcome

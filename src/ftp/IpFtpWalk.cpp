@@ -40,6 +40,20 @@ bool IpFtpUsableName(const std::string &Name)
            Name.find('\0') == std::string::npos;
 }
 
+std::string IpFtpWithoutTrailingSlashes(std::string Path)
+{
+    while (Path.size() > 1 && Path.back() == '/')
+        Path.pop_back();
+    return Path;
+}
+
+std::string IpFtpLastPart(const std::string &Path)
+{
+    const std::string P = IpFtpWithoutTrailingSlashes(Path);
+    const size_t Slash = P.find_last_of('/');
+    return Slash == std::string::npos ? P : P.substr(Slash + 1);
+}
+
 std::string IpFtpJoinPath(const std::string &Parent, const std::string &Name)
 {
     if (Parent.empty())

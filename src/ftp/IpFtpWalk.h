@@ -38,6 +38,11 @@ struct TIpFtpWalkProblem
 bool IpFtpUsableName(const std::string &Name);
 // Parent + "/" + Name, without doubling a "/" (an empty parent gives Name).
 std::string IpFtpJoinPath(const std::string &Parent, const std::string &Name);
+// Path without the "/" at its end ("/" itself stays).
+std::string IpFtpWithoutTrailingSlashes(std::string Path);
+// The part after the last "/", trailing ones ignored ("/a/b/" gives "b",
+// "/" gives "").
+std::string IpFtpLastPart(const std::string &Path);
 // The first line of a reply, without its line end.
 std::string IpFtpFirstLine(const std::string &Text);
 

@@ -17,20 +17,6 @@ void WriteErr(const std::string &Text)
     std::fflush(stderr);
 }
 
-std::string WithoutTrailingSlashes(std::string Path)
-{
-    while (Path.size() > 1 && Path.back() == '/')
-        Path.pop_back();
-    return Path;
-}
-
-std::string LastPart(const std::string &Path)
-{
-    const std::string P = WithoutTrailingSlashes(Path);
-    const size_t Slash = P.find_last_of('/');
-    return Slash == std::string::npos ? P : P.substr(Slash + 1);
-}
-
 } // namespace
 
 TCliTreeJob::TCliTreeJob(TIpCustomFtpClient &Client, const TCliOptions &Options, bool ProgressTty, TDone Done)
@@ -49,15 +35,15 @@ void TCliTreeJob::Start()
 
 void TCliTreeJob::StartUpload()
 {
-    FLocalRoot = WithoutTrailingSlashes(FOptions.Args[0]);
+    FLocalRoot = IpFtpWithoutTrailingSlashes(FOptions.Args[0]);
     if (FOptions.Args.size() > 1) {
         FRemoteArg = FOptions.Args[1];
     } else {
         // "." or ".." has a name only once resolved.
-        std::string Name = LastPart(FLocalRoot);
+        std::string Name = IpFtpLastPart(FLocalRoot);
         if (Name == "." || Name == "..") {
             char Buf[PATH_MAX];
-            Name = ::realpath(FLocalRoot.c_str(), Buf) ? LastPart(Buf) : std::string();
+            Name = ::realpath(FLocalRoot.c_str(), Buf) ? IpFtpLastPart(Buf) : std::string();
         }
         if (Name.empty() || Name == "/" || Name.find_first_of("\r\n") != std::string::npos) {
             FDone(CliExitUsage, "no remote folder name for '" + EscapeText(FOptions.Args[0]) + "': give REMOTEDIR");
@@ -84,9 +70,9 @@ void TCliTreeJob::StartDownload()
 {
     FRemoteArg = FOptions.Args[0];
     if (FOptions.Args.size() > 1) {
-        FLocalRoot = WithoutTrailingSlashes(FOptions.Args[1]);
+        FLocalRoot = IpFtpWithoutTrailingSlashes(FOptions.Args[1]);
     } else {
-        FLocalRoot = LastPart(FRemoteArg);
+        FLocalRoot = IpFtpLastPart(FRemoteArg);
         if (FLocalRoot.empty() || FLocalRoot == "/" || FLocalRoot == "." || FLocalRoot == "..") {
             FDone(CliExitUsage, "no local folder name for '" + EscapeText(FRemoteArg) + "': give LOCALDIR");
             return;

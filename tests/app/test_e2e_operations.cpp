@@ -293,7 +293,7 @@ TEST_P(E2eOperations, EntriesDraggedOutArriveWhenTheDropAsksForThem)
     auto *Source = Window->findChild<TRemoteDragSource *>();
     ASSERT_NE(Source, nullptr);
     std::unique_ptr<QMimeData> Mime(Source->MakeMimeData(
-        {DragEntryOf(*Entry("existing.txt")), DragEntryOf(*Entry("second.bin")), {"inner", fkDirectory}},
+        {ListedEntryOf(*Entry("existing.txt")), ListedEntryOf(*Entry("second.bin")), {"inner", true}},
         Window->RemoteFolderPath()));
     EXPECT_TRUE(Source->LastFolder().isEmpty()) << "nothing is fetched before the drop";
     const QList<QUrl> Urls = Mime->urls();
