@@ -341,7 +341,7 @@ void TIpCustomMultiClient::ConnectHandle(TSocket Handle, const std::string &Addr
         throw EIpWinSockError(std::string(sIpAlreadyConnected));
     TSockAddrIn Addr;
     ResolveAddress(Address, Addr, FDefaultPort);
-    if (Addr.sin_addr.s_addr != 0) {
+    if (!IpAddrUnspecified(Addr)) {
         Socket->Connect(Addr, Address);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
-// A socket object wraps one non-blocking IPv4 OS socket owned by a socket
+// A socket object wraps one non-blocking OS socket (dual-stack IPv6 where
+// the system has it) owned by a socket
 // control. The base creates or adopts the OS socket, applies the socket
 // options, registers for readiness notifications, connects (directly or to a
 // SOCKS proxy), closes, and reports connect and close to its owner.
@@ -57,6 +58,8 @@ public:
     // on the socket is the proxy's negotiation, not the destination's bytes.
     bool SocksPending() const { return FSocksState >= 1 && FSocksState <= 4; }
     int32_t SockType() const { return FSockType; }
+    // AF_INET6 for a dual-stack socket, AF_INET for an IPv4 one.
+    int Family() const { return FFamily; }
     TIpSockControl *Owner() const { return FOwner; }
     uint32_t EventMask() const { return FEventMask; }
     // True while the OS socket is still held (until Close released it).
@@ -117,6 +120,7 @@ protected:
     std::unique_ptr<TIpSocksServerInfo> FSocksInfo;
     uint8_t FSocksState = 0;
     int32_t FSockType = SOCK_STREAM;
+    int FFamily = AF_INET;
     TIpSockControl *FOwner = nullptr;
 
 private:

@@ -195,8 +195,8 @@ int32_t TIpDataSocket::SocksReply(uint8_t *Bytes, int32_t N)
         FSendSecret = false;
         break;
     case saGranted:
-        FRemoteAddr.sin_addr.s_addr = Step.Addr;
-        FRemoteAddr.sin_port = Step.Port;
+        if (!Step.KeepDest)
+            FRemoteAddr = IpAddrFromV4(Step.Addr, ::ntohs(Step.Port));
         HandleConnect();
         break;
     case saRefused:

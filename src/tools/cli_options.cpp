@@ -1,5 +1,7 @@
 #include "tools/cli_options.h"
 
+#include "base/IpAddress.h"
+
 #include "socket/IpTls.h"
 
 #include <algorithm>
@@ -62,14 +64,13 @@ bool HasLineBreak(const std::string &S)
 
 bool SplitHostPort(const std::string &Text, uint16_t Default, std::string &Host, uint16_t &Port)
 {
-    const size_t Colon = Text.rfind(':');
-    Host = Text.substr(0, Colon);
+    std::string Digits;
     Port = Default;
-    if (Host.empty() || Host.find(':') != std::string::npos)
+    if (!IpSplitHostPort(Text, Host, Digits))
         return false;
-    if (Colon != std::string::npos) {
+    if (!Digits.empty()) {
         uint64_t V = 0;
-        if (!ParseUnsigned(Text.substr(Colon + 1), 65535, V) || V == 0)
+        if (!ParseUnsigned(Digits, 65535, V) || V == 0)
             return false;
         Port = static_cast<uint16_t>(V);
     }
@@ -212,7 +213,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
             if (!TakeValue(V))
                 return false;
             if (!SplitHostPort(V, 1080, O.SocksHost, O.SocksPort)) {
-                Error = "bad proxy address '" + V + "' (expected HOST or HOST:PORT)";
+                Error = "bad proxy address '" + V + "' (expected HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)";
                 return false;
             }
             O.SocksVersion = Name == "--socks4" ? svSocks4 : Name == "--socks4a" ? svSocks4a : svSocks5;
@@ -284,7 +285,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return false;
     }
     if (!SplitHostPort(Positional[0], O.Tls == ctImplicit ? 990 : 21, O.Host, O.Port)) {
-        Error = "bad host '" + Positional[0] + "' (expected HOST or HOST:PORT)";
+        Error = "bad host '" + Positional[0] + "' (expected HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)";
         return false;
     }
 
