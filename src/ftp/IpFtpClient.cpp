@@ -661,6 +661,7 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
             SetState(stClosed);
         } else {
             SetSocketIdleTimeout(Handle, FIdleTimeout);
+            FindSocket(Handle, true)->KeepAlive(IpFtpKeepAliveSeconds);
             const uint16_t Port = DefaultPort();
             if (FTlsMode == tmImplicit) {
                 StartImplicitTls(Handle);

@@ -115,6 +115,9 @@ inline constexpr int IpFtpCommandStackSize = 128;
 // How long commands wait behind the replies a cancelled or failed transfer
 // still owes before they go out anyway (a server that never sends them).
 inline constexpr uint32_t IpFtpOwedReplyWaitMs = 5000;
+// Quiet time after which the control connection sends TCP keep-alive
+// probes; home routers drop idle mappings after a few minutes.
+inline constexpr int IpFtpKeepAliveSeconds = 60;
 // A listing larger than this is cut: a server must not be able to make the
 // client hold an unbounded listing in memory.
 inline constexpr int64_t IpFtpMaxListingSize = 64LL * 1024 * 1024;

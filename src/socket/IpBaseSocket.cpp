@@ -319,6 +319,22 @@ void TIpBaseSocket::ApplyOptions(TIpSockOptionSet Options)
     FTelnet = Options.Contains(soTelnet);
 }
 
+void TIpBaseSocket::KeepAlive(int IdleSeconds)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FSockType != SOCK_STREAM || !FSocketHeld)
+        return;
+    const int On = 1;
+    const int Interval = 15;
+    const int Probes = 4;
+    if (WinSockAccess().setsockopt(FHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof(On)) == SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPIDLE, &IdleSeconds, sizeof(IdleSeconds)) ==
+            SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof(Interval)) == SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof(Probes)) == SOCKET_ERROR)
+        RaiseLastError(sApiSetSockOpt);
+}
+
 std::string TIpBaseSocket::GetRemoteHost()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);

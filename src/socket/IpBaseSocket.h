@@ -39,6 +39,10 @@ public:
 
     // --- other operations
     void ApplyOptions(TIpSockOptionSet Options);
+    // TCP keep-alive probes after IdleSeconds without traffic: a connection
+    // that is quiet for long (a control connection during a long transfer)
+    // keeps its entry in the routers on the way.
+    void KeepAlive(int IdleSeconds);
     std::string GetRemoteHost();
     int LastError() const;
     void Lock() { FLock.lock(); }

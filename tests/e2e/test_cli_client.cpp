@@ -373,13 +373,13 @@ TEST_F(CliBinary, ActiveAndPassiveWithVsftpd)
     ASSERT_EQ(LsActive.Status, 0) << Describe(LsActive);
     EXPECT_EQ(ListedEntry(LsActive.Out, "active.bin").at(2), std::to_string(1460 * 700 + 3)) << LsActive.Out;
     std::string Wire = Srv.WireLog();
-    EXPECT_NE(Wire.find("\"PORT 127,0,0,1,"), std::string::npos) << Wire;
-    EXPECT_EQ(Wire.find("\"PASV\""), std::string::npos) << Wire;
+    EXPECT_NE(Wire.find("\"EPRT |1|127.0.0.1|"), std::string::npos) << Wire;
+    EXPECT_EQ(Wire.find("\"EPSV\""), std::string::npos) << Wire;
 
     TCliRun PutPassive = Cli({"--active", "--passive", Host, "put", Source, "passive.bin"});
     ASSERT_EQ(PutPassive.Status, 0) << Describe(PutPassive);
     EXPECT_EQ(FileChecksum(Srv.Root() + "/passive.bin"), Sum);
-    EXPECT_NE(Srv.WireLog().find("\"PASV\""), std::string::npos);
+    EXPECT_NE(Srv.WireLog().find("\"EPSV\""), std::string::npos);
 
     TCliRun Chmod = Cli({Host, "chmod", "640", "passive.bin"});
     ASSERT_EQ(Chmod.Status, 0) << Describe(Chmod);

@@ -6,6 +6,8 @@
 
 #include "ftp/IpFtpProtocol.h"
 
+#include <netinet/tcp.h>
+
 namespace {
 
 // Downloads Name and waits for its completion.
@@ -162,4 +164,21 @@ TEST(FtpProtocol, The229ReplyGivesItsPortOnly)
     }
     EXPECT_EQ(FtpEprtArgument("127.0.0.1", false, 2121), "|1|127.0.0.1|2121|");
     EXPECT_EQ(FtpEprtArgument("::1", true, 21), "|2|::1|21|");
+}
+
+TEST_F(TTransferTest, TheControlConnectionAloneSendsKeepAliveProbesAfterAMinute)
+{
+    ScriptLogin(Peer).Expect("TYPE I").Send("200 ok").ExpectPasv().Expect("RETR a").Send("150 Opening").AcceptData();
+    ASSERT_TRUE(LoginTo(R, Peer));
+    auto Option = [](TSocket S, int Level, int Name) {
+        int Value = -1;
+        socklen_t Len = sizeof(Value);
+        return ::getsockopt(int(S), Level, Name, &Value, &Len) == 0 ? Value : -1;
+    };
+    EXPECT_EQ(Option(R.Client.ControlSocket(), SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(Option(R.Client.ControlSocket(), IPPROTO_TCP, TCP_KEEPIDLE), IpFtpKeepAliveSeconds);
+    ASSERT_TRUE(R.Client.Retrieve("a", Dir.File("a"), rmReplace, 0));
+    ASSERT_TRUE(Peer.WaitDone());
+    ASSERT_EVENTUALLY(R.Client.DataSocket() != INVALID_SOCKET, 5000);
+    EXPECT_EQ(Option(R.Client.DataSocket(), SOL_SOCKET, SO_KEEPALIVE), 0);
 }
