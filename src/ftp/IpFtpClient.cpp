@@ -674,10 +674,6 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
                 throw;
             }
             SetDefaultPort(Port);
-            // Where the control connection goes (through a proxy, its
-            // destination): the only host data connections may involve.
-            if (TIpBaseSocket *Socket = FindSocket(Handle, false))
-                FControlPeerAddr = Socket->RemoteAddr();
         }
     } catch (...) {
         SetState(stClosed);
@@ -690,6 +686,14 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
         throw;
     }
     return Handle != INVALID_SOCKET;
+}
+
+void TIpCustomFtpClient::DoConnecting(TSocket Handle, const TSockAddrIn &Addr)
+{
+    // Where the control connection goes (through a proxy, its
+    // destination): the only host data connections may involve.
+    if (Handle == FControlSocket)
+        FControlPeerAddr = Addr;
 }
 
 bool TIpCustomFtpClient::Logout()

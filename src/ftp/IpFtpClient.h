@@ -430,6 +430,7 @@ private:
     // none of these, for the usual handling.
     bool DataCommandReply(const std::string &Text, int Code);
     bool ControlIsV6() const { return IpAddrIsV6(FControlPeerAddr); }
+    void DoConnecting(TSocket Handle, const TSockAddrIn &Addr) override;
     // A status of the running transfer; dropped on delivery when another
     // transfer has started meanwhile.
     void PostTransferStatus(TIpFtpStatusCode Code, const std::string &Info);

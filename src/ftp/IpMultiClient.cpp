@@ -334,17 +334,3 @@ TSocket TIpCustomMultiClient::ConnectSocket(const std::string &Address)
     return Handle;
 }
 
-void TIpCustomMultiClient::ConnectHandle(TSocket Handle, const std::string &Address)
-{
-    TIpBaseSocket *Socket = FindSocket(Handle, true);
-    if (Socket->Connected())
-        throw EIpWinSockError(std::string(sIpAlreadyConnected));
-    TSockAddrIn Addr;
-    ResolveAddress(Address, Addr, FDefaultPort);
-    if (!IpAddrUnspecified(Addr)) {
-        Socket->Connect(Addr, Address);
-        return;
-    }
-    const int Code = WinSockAccess().WSAGetLastError();
-    DoError(Handle, Code, EIpWinSockError::FormatReport(Code, SocketEventName(FD_CONNECT)));
-}

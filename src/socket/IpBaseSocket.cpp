@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -119,6 +120,7 @@ void TIpBaseSocket::Create(TSocket Handle, const TSockAddrIn &LocalAddr, const T
             ApplyOptions(Inits->SocketOptions());
         if (!IpIsAnyAddress(LocalAddr)) {
             FLocalAddr = LocalAddr;
+            FBound = true;
             if (WinSockAccess().bind(FHandle, reinterpret_cast<const TSockAddr *>(&FLocalAddr),
                                      IpAddrLength(FLocalAddr)) == SOCKET_ERROR)
                 RaiseLastError(sApiBind);
@@ -333,6 +335,53 @@ void TIpBaseSocket::KeepAlive(int IdleSeconds)
         WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof(Interval)) == SOCKET_ERROR ||
         WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof(Probes)) == SOCKET_ERROR)
         RaiseLastError(sApiSetSockOpt);
+}
+
+void TIpBaseSocket::Renew()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (!FSocketHeld)
+        return;
+    const TSocket S = WinSockAccess().socket(FFamily, FSockType, 0);
+    if (S == INVALID_SOCKET)
+        RaiseLastError(sApiSocket);
+    // What was set on the old socket goes over to the new one. Linux reports
+    // buffer sizes doubled (its bookkeeping share), and doubles what is set.
+    struct TOption
+    {
+        int Level;
+        int Name;
+    };
+    static const TOption Options[] = {{SOL_SOCKET, SO_RCVBUF},      {SOL_SOCKET, SO_SNDBUF},
+                                      {SOL_SOCKET, SO_KEEPALIVE},   {SOL_SOCKET, SO_REUSEADDR},
+                                      {SOL_SOCKET, SO_DONTROUTE},   {IPPROTO_TCP, TCP_NODELAY},
+                                      {IPPROTO_TCP, TCP_KEEPIDLE},  {IPPROTO_TCP, TCP_KEEPINTVL},
+                                      {IPPROTO_TCP, TCP_KEEPCNT},   {IPPROTO_TCP, TCP_NOTSENT_LOWAT},
+                                      {IPPROTO_IPV6, IPV6_V6ONLY}};
+    for (const TOption &O : Options) {
+        if (O.Level == IPPROTO_IPV6 && FFamily != AF_INET6)
+            continue;
+        if (O.Level == IPPROTO_TCP && FSockType != SOCK_STREAM)
+            continue;
+        int Value = 0;
+        socklen_t Len = sizeof(Value);
+        if (::getsockopt(int(FHandle), O.Level, O.Name, &Value, &Len) != 0)
+            continue;
+        if (O.Name == SO_RCVBUF || O.Name == SO_SNDBUF)
+            Value /= 2;
+        ::setsockopt(int(S), O.Level, O.Name, &Value, sizeof(Value));
+    }
+    IpSelectCancel(int(FHandle));
+    const int Rc = ::dup3(int(S), int(FHandle), O_CLOEXEC);
+    const int Err = errno;
+    WinSockAccess().closesocket(S);
+    if (Rc < 0)
+        throw EIpWinSockError(WinSockErrorFromErrno(Err), sApiSocket);
+    FConnected = false;
+    SelectEvents();
+    if (FBound && WinSockAccess().bind(FHandle, reinterpret_cast<const TSockAddr *>(&FLocalAddr),
+                                       IpAddrLength(FLocalAddr)) == SOCKET_ERROR)
+        RaiseLastError(sApiBind);
 }
 
 std::string TIpBaseSocket::GetRemoteHost()

@@ -43,6 +43,10 @@ public:
     // that is quiet for long (a control connection during a long transfer)
     // keeps its entry in the routers on the way.
     void KeepAlive(int IdleSeconds);
+    // A fresh OS socket at the same descriptor number, with the same family,
+    // options and notifications, for connecting again after a failed or
+    // abandoned attempt (a socket's connect cannot be taken back).
+    void Renew();
     std::string GetRemoteHost();
     int LastError() const;
     void Lock() { FLock.lock(); }
@@ -133,6 +137,7 @@ private:
 
     uint32_t FEventMask = IpBaseSocketEvents;
     bool FSocketHeld = false;
+    bool FBound = false;
     bool FClosed = false;
     bool FNumberReserved = false;
     uint64_t FSerial = 0;

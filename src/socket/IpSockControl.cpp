@@ -313,6 +313,8 @@ void TIpSockControl::HandleSocketMessage(TSocket Handle, uint32_t Kind, uint32_t
 {
     try {
         if (Error != 0) {
+            if (Kind == FD_CONNECT && ConnectFailed(Handle, int(Error)))
+                return;
             const std::string Text = EIpWinSockError::FormatReport(int(Error), SocketEventName(int(Kind)));
             DoError(Handle, int(Error), Text);
             if (Kind == FD_CLOSE)
@@ -442,15 +444,21 @@ void TIpSockControl::ResolveAddress(const std::string &RawText, TSockAddrIn &Add
     Addr = All.empty() ? IpAddrFromV4(0, IpAddrPort(Addr)) : All.front();
 }
 
+uint16_t TIpSockControl::HostAndPort(const std::string &Text, std::string &Host, uint16_t DefaultPort)
+{
+    std::string Port;
+    SplitHostText(Text, Host, Port);
+    const uint16_t PortNo = Port.empty() ? DefaultPort : PortNumber(Port);
+    if (Host.empty())
+        throw EIpWinSockError(std::string(sIpDestAddrRequired));
+    return PortNo;
+}
+
 uint16_t TIpSockControl::ResolveAll(const std::string &RawText, std::vector<TSockAddrIn> &Addrs, uint16_t DefaultPort)
 {
     Addrs.clear();
     std::string Host;
-    std::string Port;
-    SplitHostText(RawText, Host, Port);
-    const uint16_t PortNo = Port.empty() ? DefaultPort : PortNumber(Port);
-    if (Host.empty())
-        throw EIpWinSockError(std::string(sIpDestAddrRequired));
+    const uint16_t PortNo = HostAndPort(RawText, Host, DefaultPort);
     TSockAddrIn A = IpAnyAddress();
     if (NumericAddress(Host, A)) {
         IpSetAddrPort(A, PortNo);

@@ -59,6 +59,9 @@ public:
     // TLS started on a connected socket has finished its handshake (and the
     // certificate passed); failures come through DoError.
     virtual void DoTlsReady(TSocket Handle) {}
+    // A connect has failed with Error: true when the control deals with it
+    // itself (by trying another address), false for the usual error event.
+    virtual bool ConnectFailed(TSocket, int) { return false; }
     virtual void SocketAccept(TSocket Handle);
     virtual void SocketClose(TSocket Handle);
     virtual void SocketConnect(TSocket Handle);
@@ -113,6 +116,9 @@ public:
     uint16_t ResolveAll(const std::string &Text, std::vector<TSockAddrIn> &Addrs, uint16_t DefaultPort);
     // Host and port text of a typed host, without looking anything up.
     static void SplitHostText(const std::string &Text, std::string &Host, std::string &Port);
+    // The host of Text and its port number (DefaultPort when it names none);
+    // raises as ResolveAddress does for no host or a bad port.
+    static uint16_t HostAndPort(const std::string &Text, std::string &Host, uint16_t DefaultPort);
     // A numeric host (IPv4 in any dotted form, IPv6 literal) to an address.
     bool NumericAddress(const std::string &Host, TSockAddrIn &Addr);
     // The address of a numeric host or the first of a name; false when it

@@ -108,6 +108,7 @@ TEST(SockControlAddresses, ConnectHandleReportsAnUnresolvableNameAndRefusesAConn
     TRecordingClient C;
     const TSocket H = C.CreateSocket();
     C.ConnectHandle(H, "no-such-host.invalid");
+    ASSERT_EVENTUALLY(!C.Errors.empty(), 10000) << "the lookup's failure arrives as an event";
     ASSERT_EQ(C.Errors.size(), 1u);
     EXPECT_GE(C.Errors[0].Code, 11001);
     EXPECT_LE(C.Errors[0].Code, 11004);
