@@ -237,9 +237,15 @@ bool TIpCustomFtpClient::DataCommandReply(const std::string &Text, int Code)
     if (Code == 421)
         return false;
     uint16_t Port = 0;
-    if (Epsv && Code == 229 && FtpEpsvPort(Text, Port) && !IpAddrUnspecified(FControlPeerAddr)) {
+    // Through a proxy that was given the server's name, the name is all
+    // there is of the server's address.
+    const TIpBaseSocket *Control = FindSocket(FControlSocket, false);
+    const std::string Peer = !IpAddrUnspecified(FControlPeerAddr) ? AddressToText(FControlPeerAddr)
+                             : Control                            ? Control->DestName()
+                                                                  : std::string();
+    if (Epsv && Code == 229 && FtpEpsvPort(Text, Port) && !Peer.empty()) {
         // The extended reply names a port only: the host is the server's.
-        if (ConnectPassive(IpHostPortText(AddressToText(FControlPeerAddr), Port)))
+        if (ConnectPassive(IpHostPortText(Peer, Port)))
             SendNextCommand();
         else
             DoFtpError(Code, Text);

@@ -321,9 +321,16 @@ TSocket TIpCustomMultiClient::ConnectSocket(const std::string &Address)
 {
     const TSocket Handle = CreateSocket();
     try {
+        TIpBaseSocket *Socket = FindSocket(Handle, true);
+        std::string Host;
+        const uint16_t Port = HostAndPort(Address, Host, FDefaultPort);
         TSockAddrIn Addr;
-        ResolveAddress(Address, Addr, FDefaultPort);
-        FindSocket(Handle, true)->Connect(Addr, Address);
+        if (Socket->SocksInfo().SendsNames() && !NumericAddress(Host, Addr)) {
+            Socket->ConnectByName(Host, Port, Address);
+        } else {
+            ResolveAddress(Address, Addr, FDefaultPort);
+            Socket->Connect(Addr, Address);
+        }
     } catch (...) {
         // The socket never got anywhere: it goes without close events, and
         // its descriptor with it.

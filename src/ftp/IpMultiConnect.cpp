@@ -19,6 +19,11 @@ void TIpCustomMultiClient::ConnectHandle(TSocket Handle, const std::string &Addr
         Socket->Connect(Addr, Address);
         return;
     }
+    // The proxy looks the name up itself.
+    if (Socket->SocksPending() && Socket->SocksInfo().SendsNames()) {
+        Socket->ConnectByName(Host, Port, Address);
+        return;
+    }
     // A NUL would cut the looked-up name short: such text names no host.
     if (Host.find('\0') != std::string::npos) {
         WinSockAccess().WSASetLastError(WSAHOST_NOT_FOUND);

@@ -252,11 +252,23 @@ void TIpBaseSocket::FinishClose()
     FOwner->DoStatus(FHandle, skClose, ConnRec());
 }
 
+void TIpBaseSocket::ConnectByName(const std::string &Name, uint16_t Port, const std::string &HostText)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FSocksState == 0 || !FSocksInfo->SendsNames() || Name.empty() || Name.size() > 255)
+        throw EIpWinSockError(WSAHOST_NOT_FOUND, sApiSocksConnect);
+    FDestName = Name;
+    // The destination's address is the proxy's to know; the port is ours.
+    Connect(IpAddrAny(AF_INET, Port), HostText);
+}
+
 void TIpBaseSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
     FRemoteHost = HostText;
     FRemoteAddr = Addr;
+    if (!IpAddrUnspecified(Addr))
+        FDestName.clear();
     TSockAddrIn Target = Addr;
     const char *ApiName = sApiConnect;
     if (FSocksState > 0) {
@@ -269,8 +281,8 @@ void TIpBaseSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
     // it: a hostile passive reply (or a proxy name that did not resolve)
     // must not reach a service on the local host. Through a proxy the
     // destination 0.0.0.0 would be the proxy's own host, so it is refused
-    // as well.
-    if (IpAddrUnspecified(Addr))
+    // as well; a name for the proxy to look up has no address here.
+    if (IpAddrUnspecified(Addr) && FDestName.empty())
         throw EIpWinSockError(WSAEADDRNOTAVAIL, sApiConnect);
     if (IpAddrUnspecified(Target))
         throw EIpWinSockError(WSAEADDRNOTAVAIL, ApiName);

@@ -36,6 +36,11 @@ public:
     virtual void HandleWrite();
     virtual void Close();
     virtual void Connect(const TSockAddrIn &Addr, const std::string &HostText);
+    // Through a proxy that looks names up (SocksInfo().SendsNames()): the
+    // destination Name and Port go to the proxy as they are.
+    void ConnectByName(const std::string &Name, uint16_t Port, const std::string &HostText);
+    // The destination name handed to the proxy; empty when it got an address.
+    const std::string &DestName() const { return FDestName; }
 
     // --- other operations
     void ApplyOptions(TIpSockOptionSet Options);
@@ -126,6 +131,7 @@ protected:
     TSockAddrIn FRemoteAddr{};
     std::recursive_mutex FLock;
     std::unique_ptr<TIpSocksServerInfo> FSocksInfo;
+    std::string FDestName;
     uint8_t FSocksState = 0;
     int32_t FSockType = SOCK_STREAM;
     int FFamily = AF_INET;

@@ -36,9 +36,17 @@ std::string IpSocks5ConnectRequest(uint32_t NetAddr, uint16_t NetPort);
 // The version 5 connect request for a destination of either family.
 std::string IpSocks5ConnectRequestTo(const TSockAddrIn &Dest);
 
+// The version 5 connect request for a destination the proxy looks up
+// (names of 1 to 255 bytes), and the version 4A one (address 0.0.0.1).
+std::string IpSocks5ConnectRequestByName(const std::string &Name, uint16_t NetPort);
+std::string IpSocks4aConnectRequest(const std::string &Name, uint16_t NetPort, const std::string &UserCode);
+
 // The request that opens the negotiation once the proxy is reached:
 // version 4 and 4A send the connect request, version 5 the method offer.
-std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest);
+// DestName, when not empty, is the destination as the proxy is to look it
+// up (Dest then carries only the port).
+std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
+                                const std::string &DestName = {});
 
 // "SOCKS request refused - <code>".
 std::string IpSocksRefusedText(int Code);
@@ -67,4 +75,4 @@ struct TIpSocksStep
 // shorter read is left alone (saShort). Dest is the real destination, used
 // for the version 5 connect request.
 TIpSocksStep IpSocksReply(uint8_t &State, const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
-                          const uint8_t *Bytes, int32_t N);
+                          const uint8_t *Bytes, int32_t N, const std::string &DestName = {});

@@ -208,7 +208,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
                 return false;
             }
             O.TimeoutMs = static_cast<uint32_t>(N);
-        } else if (Name == "--socks4" || Name == "--socks4a" || Name == "--socks5") {
+        } else if (Name == "--socks4" || Name == "--socks4a" || Name == "--socks5" || Name == "--socks5-hostname") {
             std::string V;
             if (!TakeValue(V))
                 return false;
@@ -217,6 +217,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
                 return false;
             }
             O.SocksVersion = Name == "--socks4" ? svSocks4 : Name == "--socks4a" ? svSocks4a : svSocks5;
+            O.SocksRemoteLookup = Name == "--socks5-hostname";
             O.UseSocks = true;
             ++ProxyCount;
         } else if (Name == "--ssl" || Name == "--ssl-reqd" || Name == "--ftps") {
@@ -261,7 +262,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return true;
 
     if (ProxyCount > 1) {
-        Error = "give only one of --socks4, --socks4a and --socks5";
+        Error = "give only one of --socks4, --socks4a, --socks5 and --socks5-hostname";
         return false;
     }
     if ((!O.CaCert.empty() || O.Insecure || !O.Fingerprint.empty()) && O.Tls == ctNone) {
@@ -269,7 +270,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return false;
     }
     if (ProxyUserGiven && !O.UseSocks) {
-        Error = "--proxy-user needs --socks4, --socks4a or --socks5";
+        Error = "--proxy-user needs --socks4, --socks4a, --socks5 or --socks5-hostname";
         return false;
     }
     // The proxy protocols carry one length byte for each.
@@ -417,6 +418,7 @@ std::string CliUsageText()
            "      --socks4 HOST[:PORT]    connect through a SOCKS 4 proxy (port 1080)\n"
            "      --socks4a HOST[:PORT]   connect through a SOCKS 4A proxy\n"
            "      --socks5 HOST[:PORT]    connect through a SOCKS 5 proxy\n"
+           "      --socks5-hostname HOST[:PORT]  the same, the proxy looking up the server's name\n"
            "      --proxy-user USER:PASSWORD  proxy credentials (SOCKS 4: user code only)\n"
            "      --ssl                   FTP over TLS (AUTH TLS) when the server offers it\n"
            "      --ssl-reqd              FTP over TLS, or no login at all\n"

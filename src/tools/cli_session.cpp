@@ -312,6 +312,7 @@ void TCliSession::Start()
         Socks->SetAddress(FOptions.SocksHost);
         Socks->SetPort(FOptions.SocksPort);
         Socks->SetSocksVersion(FOptions.SocksVersion);
+        Socks->SetRemoteLookup(FOptions.SocksRemoteLookup);
         Socks->SetUserCode(FOptions.SocksUser);
         Socks->SetPassword(FOptions.SocksPassword);
     }

@@ -613,7 +613,8 @@ TEST_F(CliBinary, ThroughSocks5Proxy)
     EXPECT_NE(Refused.Err.find("SOCKS request refused - "), std::string::npos) << Describe(Refused);
 }
 
-// dante speaks SOCKS 4 and 4A as well: the version options reach the wire.
+// dante speaks SOCKS 4 and 4A as well: the version options reach the wire;
+// --socks5-hostname hands it the server's name.
 TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
 {
     if (!TPyFtpdServer::Available())
@@ -631,6 +632,12 @@ TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
         ASSERT_EQ(Ls.Status, 0) << Option << "\n" << Describe(Ls) << Proxy.Log();
         EXPECT_EQ(ListedEntry(Ls.Out, "four.txt").size(), 5u) << Ls.Out;
     }
+    // The proxy is handed the name and looks it up itself.
+    TCliRun Named = RunCli({"-u", "tolvane:secret", "--socks5-hostname", Target(Proxy.Port()),
+                            "localhost:" + std::to_string(Srv.Port()), "ls"},
+                           {.TimeoutMs = 10000});
+    ASSERT_EQ(Named.Status, 0) << Describe(Named) << Proxy.Log();
+    EXPECT_EQ(ListedEntry(Named.Out, "four.txt").size(), 5u) << Named.Out;
     // The option is no decoration: without a proxy at that address there is
     // no connection.
     TCliRun NoProxy = RunCli({"-u", "tolvane:secret", "--socks4", Target(FreeTcpPort()), Target(Srv.Port()), "ls"},

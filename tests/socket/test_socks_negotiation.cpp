@@ -132,6 +132,28 @@ TEST(SocksReplies, Version4GrantTakesTheProxysAddressAndLeavesFollowingBytesAsDa
     EXPECT_EQ(ntohs(S.Port), 0x9c41);
 }
 
+TEST(SocksRequests, ANameForTheProxyToLookUpGoesAsANameIn4aAnd5)
+{
+    const TSockAddrIn Port21 = IpAddrAny(AF_INET, 21);
+    EXPECT_EQ(Hex(IpSocksFirstRequest(*NewProxy(svSocks4a, "u"), Port21, "ftp.lan")),
+              "04 01 00 15 00 00 00 01 75 00 66 74 70 2e 6c 61 6e 00");
+    const auto Five = NewProxy(svSocks5);
+    uint8_t State = IpSocksFirstSent;
+    const TIpSocksStep S =
+        IpSocksReply(State, *Five, Port21, reinterpret_cast<const uint8_t *>("\x05\x00"), 2, "ftp.lan");
+    ASSERT_EQ(S.Action, saSend);
+    EXPECT_EQ(Hex(S.Request), "05 01 00 03 07 66 74 70 2e 6c 61 6e 00 15");
+    // Who is given names: 4A always, 5 when asked to, 4 never.
+    EXPECT_TRUE(NewProxy(svSocks4a)->SendsNames());
+    EXPECT_FALSE(NewProxy(svSocks4)->SendsNames());
+    EXPECT_FALSE(Five->SendsNames());
+    Five->SetRemoteLookup(true);
+    EXPECT_TRUE(Five->SendsNames());
+    TIpSocksServerInfo Copy;
+    Copy.Assign(Five.get());
+    EXPECT_TRUE(Copy.SendsNames());
+}
+
 TEST(SocksReplies, Version5WithoutAuthenticationGoesFromMethodToConnectToGranted)
 {
     const auto InfoPtr = NewProxy(svSocks5);
