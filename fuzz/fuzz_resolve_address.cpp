@@ -112,9 +112,9 @@ TOutcome Resolve(const std::string &Text, uint16_t DefaultPort)
     } catch (const std::exception &E) {
         FUZZ_CHECK(false, "ResolveAddress raised '%s'", E.what());
     }
-    FUZZ_CHECK(Addr.sin_family == AF_INET, "family %d", Addr.sin_family);
-    R.Addr = Addr.sin_addr.s_addr;
-    R.Port = ntohs(Addr.sin_port);
+    FUZZ_CHECK(IpAddrFamily(Addr) == AF_INET || IpAddrFamily(Addr) == AF_INET6, "family %d", IpAddrFamily(Addr));
+    R.Addr = IpAddrV4(Addr);
+    R.Port = IpAddrPort(Addr);
     if (Lookups > 0) {
         // A looked-up name gives the stub's address or nothing.
         const uint32_t Expect = StubResolves(LastName) ? htonl(StubAddress) : 0;
@@ -139,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     // and never raises; the lookup never raises either.
     try {
         Control->ParseDottedAddress(Text);
-        Control->LookupHost(Text);
+        TSockAddrIn Any{};
+        Control->LookupHost(Text, Any);
     } catch (...) {
         FUZZ_CHECK(false, "ParseDottedAddress/LookupHost raised");
     }

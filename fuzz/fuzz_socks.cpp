@@ -34,10 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         Password.append(300, 'p');
     Info.SetUserCode(User);
     Info.SetPassword(Password);
-    TSockAddrIn Dest{};
-    Dest.sin_family = AF_INET;
-    Dest.sin_addr.s_addr = In.U32();
-    Dest.sin_port = In.U16();
+    const uint32_t DestAddr = In.U32();
+    const uint16_t DestPort = In.U16();
+    const TSockAddrIn Dest = IpAddrFromV4(DestAddr, ntohs(DestPort));
 
     // The requests on their own.
     const std::string First = IpSocksFirstRequest(Info, Dest);
@@ -86,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                 FUZZ_CHECK(S.Request == Auth, "wrong user/password request");
             else
                 FUZZ_CHECK(State == IpSocksConnectSent &&
-                               S.Request == IpSocks5ConnectRequest(Dest.sin_addr.s_addr, Dest.sin_port),
+                               S.Request == IpSocks5ConnectRequest(DestAddr, DestPort),
                            "wrong connect request in state %d", State);
             break;
         case saGranted: {
@@ -103,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                 std::memcpy(&Pt, Buf.get() + (Version == svSocks5 ? 8 : 2), 2);
                 FromReply = A == S.Addr && Pt == S.Port;
             }
-            FUZZ_CHECK(FromReply || (S.Addr == Dest.sin_addr.s_addr && S.Port == Dest.sin_port),
+            FUZZ_CHECK(FromReply || (S.Addr == DestAddr && S.Port == DestPort),
                        "granted address is neither the destination nor in the reply");
             break;
         }

@@ -1,43 +1,23 @@
 #include "app/PasswordStore.h"
 
+#include "base/IpAddress.h"
+
 #include <qt6keychain/keychain.h>
 
 #include <cctype>
-
-namespace {
-
-bool AllDigits(const std::string &Text)
-{
-    if (Text.empty())
-        return false;
-    for (const char C : Text)
-        if (!std::isdigit(static_cast<unsigned char>(C)))
-            return false;
-    return true;
-}
-
-} // namespace
 
 TPasswordStore::TPasswordStore(QObject *Parent, const QString &Service) : QObject(Parent), FService(Service) {}
 
 QString TPasswordStore::Account(const std::string &User, const std::string &HostText, uint16_t DefaultPort)
 {
-    std::string Host = HostText;
-    std::string Port = std::to_string(DefaultPort);
-    if (!Host.empty() && Host.front() == '[') {
-        // "[::1]" or "[::1]:2121"
-        const size_t Close = Host.find(']');
-        if (Close != std::string::npos) {
-            if (Close + 1 < Host.size() && Host[Close + 1] == ':' && AllDigits(Host.substr(Close + 2)))
-                Port = Host.substr(Close + 2);
-            Host = Host.substr(1, Close - 1);
-        }
-    } else if (const size_t Colon = Host.rfind(':');
-               Colon != std::string::npos && Host.find(':') == Colon && AllDigits(Host.substr(Colon + 1))) {
-        // One colon: "name:port". More than one is an IPv6 address without a port.
-        Port = Host.substr(Colon + 1);
-        Host.resize(Colon);
-    }
+    // The engine's own reading of the host text; text it cannot read is
+    // kept whole, so that such an account still has a name of its own.
+    std::string Host;
+    std::string Port;
+    if (!IpSplitHostPort(HostText, Host, Port))
+        Host = HostText;
+    if (Port.empty())
+        Port = std::to_string(DefaultPort);
     for (char &C : Host)
         C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
     if (Host.find(':') != std::string::npos)

@@ -17,4 +17,5 @@ void TIpSocksServerInfo::Assign(const TPersistent *Source)
     FPort = Other->FPort;
     FSocksVersion = Other->FSocksVersion;
     FUserCode = Other->FUserCode;
+    FRemoteLookup = Other->FRemoteLookup;
 }

@@ -95,7 +95,7 @@ class TIpSocksServerInfo : public TIpBasePersistent
 public:
     TIpSocksServerInfo() = default;
 
-    // Copies all five settings from another TIpSocksServerInfo under this
+    // Copies all six settings from another TIpSocksServerInfo under this
     // object's lock; any other source raises EAssignError.
     void Assign(const TPersistent *Source) override;
 
@@ -109,6 +109,15 @@ public:
     void SetSocksVersion(TIpSocksVersion Value) { FSocksVersion = Value; }
     const std::string &UserCode() const { return FUserCode; }
     void SetUserCode(const std::string &Value) { FUserCode = Value; }
+    // Version 5: the destination's name goes to the proxy, which looks it
+    // up (version 4A always does so; version 4 never can).
+    bool RemoteLookup() const { return FRemoteLookup; }
+    void SetRemoteLookup(bool Value) { FRemoteLookup = Value; }
+    // The proxy is given the name rather than an address.
+    bool SendsNames() const
+    {
+        return !FAddress.empty() && (FSocksVersion == svSocks4a || (FSocksVersion == svSocks5 && FRemoteLookup));
+    }
 
 private:
     std::string FAddress;
@@ -116,4 +125,5 @@ private:
     uint16_t FPort = IpDefSocksPort;
     TIpSocksVersion FSocksVersion = svSocks4;
     std::string FUserCode;
+    bool FRemoteLookup = false;
 };

@@ -2,8 +2,7 @@
 // The one door to the operating system's sockets. The engine was shaped
 // around the WinSock calling conventions (handles, -1 failures, a per-thread
 // last error in WinSock numbering), so the access object keeps those
-// conventions over the POSIX socket calls: sockets are non-blocking, lookups
-// are IPv4 only and errno is translated into the WinSock codes the engine
+// conventions over the POSIX socket calls: sockets are non-blocking and errno is translated into the WinSock codes the engine
 // tests by number.
 
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "base/IpAddress.h"
 #include "base/IpUtils.h"
 
 // glibc may define these as macros when optimising; the access object has
@@ -31,7 +31,6 @@ inline constexpr TSocket INVALID_SOCKET = 0xFFFFFFFFu;
 inline constexpr int SOCKET_ERROR = -1;
 
 using TSockAddr = sockaddr;
-using TSockAddrIn = sockaddr_in;
 using TInAddr = in_addr;
 
 // shutdown directions

@@ -198,6 +198,10 @@ void TIpCustomFtpClient::WriteCommand(const std::string &Line)
         FTransferCommandSent = true;
     NoteQuerySent(Line);
     NoteTypeSent(Line);
+    if (Line == "EPSV")
+        FDataCommandSent = xcEpsv;
+    else if (Line.compare(0, 5, "EPRT ") == 0)
+        FDataCommandSent = xcEprt;
     DoFtpCommand(Shown);
 }
 
@@ -273,7 +277,7 @@ void TIpCustomFtpClient::ProcessReply(const std::string &Text, int Code)
             DoFtpError(Code, Text);
     };
 
-    if (TlsReply(Text, Code))
+    if (TlsReply(Text, Code) || DataCommandReply(Text, Code))
         return;
     if (FeatureReply(Text, Code) || DirCommandReply(Text, Code))
         return;
@@ -640,7 +644,10 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
     FPassAnswered = false;
     FAcctAnswered = false;
     ForgetOwedReplies();
-    FControlPeerAddr = 0;
+    FControlPeerAddr = TSockAddrIn{};
+    FEpsvRefused = false;
+    FEprtRefused = false;
+    FDataCommandSent = xcNone;
     SetState(stLogin);
     FHost = Host;
     FUserName = UserName;
@@ -654,6 +661,7 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
             SetState(stClosed);
         } else {
             SetSocketIdleTimeout(Handle, FIdleTimeout);
+            FindSocket(Handle, true)->KeepAlive(IpFtpKeepAliveSeconds);
             const uint16_t Port = DefaultPort();
             if (FTlsMode == tmImplicit) {
                 StartImplicitTls(Handle);
@@ -666,10 +674,6 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
                 throw;
             }
             SetDefaultPort(Port);
-            // Where the control connection goes (through a proxy, its
-            // destination): the only host data connections may involve.
-            if (TIpBaseSocket *Socket = FindSocket(Handle, false))
-                FControlPeerAddr = Socket->RemoteAddr().sin_addr.s_addr;
         }
     } catch (...) {
         SetState(stClosed);
@@ -682,6 +686,14 @@ bool TIpCustomFtpClient::Login(const std::string &Host, const std::string &UserN
         throw;
     }
     return Handle != INVALID_SOCKET;
+}
+
+void TIpCustomFtpClient::DoConnecting(TSocket Handle, const TSockAddrIn &Addr)
+{
+    // Where the control connection goes (through a proxy, its
+    // destination): the only host data connections may involve.
+    if (Handle == FControlSocket)
+        FControlPeerAddr = Addr;
 }
 
 bool TIpCustomFtpClient::Logout()

@@ -115,6 +115,9 @@ inline constexpr int IpFtpCommandStackSize = 128;
 // How long commands wait behind the replies a cancelled or failed transfer
 // still owes before they go out anyway (a server that never sends them).
 inline constexpr uint32_t IpFtpOwedReplyWaitMs = 5000;
+// Quiet time after which the control connection sends TCP keep-alive
+// probes; home routers drop idle mappings after a few minutes.
+inline constexpr int IpFtpKeepAliveSeconds = 60;
 // A listing larger than this is cut: a server must not be able to make the
 // client hold an unbounded listing in memory.
 inline constexpr int64_t IpFtpMaxListingSize = 64LL * 1024 * 1024;
@@ -409,12 +412,25 @@ private:
     void DataStatus(TIpStatusKind Kind);
     void DataTimeout(TSocket Handle);
     void DataFailed();
-    // Pushes "PASV" or prepares "PORT", then sends the first line.
+    // Pushes "EPSV" (or "PASV") or prepares "EPRT" (or "PORT"), then sends
+    // the first line.
     void OpenDataConnection(char TypeLetter);
+    // Opens the listener for an active transfer on the control connection's
+    // local address and family; returns that address with the port.
+    TSockAddrIn OpenActiveListener();
     std::string PreparePortArgument();
+    std::string PrepareEprtArgument();
     // Connects the passive data socket; false for a 227 that names no
     // usable address (or a connect refused at once).
     bool PassiveReply(const std::string &Text);
+    bool ConnectPassive(const std::string &Address);
+    // The answer to EPSV or EPRT: a 229 connects; a refusal by a server that
+    // does not know them falls back to PASV or PORT for the session (not on
+    // an IPv6 connection, where those cannot work). False when the reply is
+    // none of these, for the usual handling.
+    bool DataCommandReply(const std::string &Text, int Code);
+    bool ControlIsV6() const { return IpAddrIsV6(FControlPeerAddr); }
+    void DoConnecting(TSocket Handle, const TSockAddrIn &Addr) override;
     // A status of the running transfer; dropped on delivery when another
     // transfer has started meanwhile.
     void PostTransferStatus(TIpFtpStatusCode Code, const std::string &Info);
@@ -502,8 +518,14 @@ private:
     int64_t FRestartOffset = 0;        // where a restarted download began writing
     bool FTruncateOnCommit = false;    // a restart cuts stale bytes only once complete
     int64_t FUploadTotal = 0;          // bytes the upload must send
-    // The control connection's destination: data connections go only there.
-    uint32_t FControlPeerAddr = 0;
+    // The control connection's destination: data connections go only there
+    // (unspecified until it is known).
+    TSockAddrIn FControlPeerAddr{};
+    // The server refused EPSV or EPRT this session: PASV or PORT from then on.
+    bool FEpsvRefused = false;
+    bool FEprtRefused = false;
+    // EPSV or EPRT has gone out and its final reply is still to come.
+    enum : uint8_t { xcNone, xcEpsv, xcEprt } FDataCommandSent = xcNone;
     // Set by the commands sent while a reply is handled: the state stays
     // busy until they are answered.
     bool FSentDuringReply = false;

@@ -123,6 +123,34 @@ std::string FtpPortArgument(const std::string &DottedAddress, uint16_t Port)
     return r;
 }
 
+bool FtpEpsvPort(const std::string &Reply, uint16_t &Port)
+{
+    Port = 0;
+    const std::size_t Open = Reply.find('(');
+    if (Open == std::string::npos)
+        return false;
+    const std::size_t Close = Reply.find(')', Open + 1);
+    if (Close == std::string::npos || Close - Open - 1 < 5)
+        return false;
+    const std::string Inner = Reply.substr(Open + 1, Close - Open - 1);
+    const char D = Inner[0];
+    if (D < 33 || D > 126 || IsDigit(D) || Inner[1] != D || Inner[2] != D || Inner.back() != D)
+        return false;
+    const std::string Digits = Inner.substr(3, Inner.size() - 4);
+    if (Digits.empty() || Digits.size() > 5 || !std::all_of(Digits.begin(), Digits.end(), IsDigit))
+        return false;
+    const unsigned long V = std::stoul(Digits);
+    if (V == 0 || V > 65535)
+        return false;
+    Port = static_cast<uint16_t>(V);
+    return true;
+}
+
+std::string FtpEprtArgument(const std::string &AddressText, bool V6, uint16_t Port)
+{
+    return std::string(V6 ? "|2|" : "|1|") + AddressText + "|" + std::to_string(Port) + "|";
+}
+
 std::string FtpQuotedPath(const std::string &Reply)
 {
     std::size_t first = Reply.find('"');

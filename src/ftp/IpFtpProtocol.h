@@ -44,6 +44,15 @@ bool FtpPasvAddress(const std::string &PasvText, std::string &Address);
 // decimal numbers (address bytes, port high byte, port low byte).
 std::string FtpPortArgument(const std::string &DottedAddress, uint16_t Port);
 
+// The port of a 229 reply: the text in its parentheses is three equal
+// delimiters, the port and the delimiter again ("(|||6446|)"); the
+// delimiter is any printable character but a digit. False for anything
+// else, and for port 0.
+bool FtpEpsvPort(const std::string &Reply, uint16_t &Port);
+
+// The EPRT argument: "|1|1.2.3.4|port|" or "|2|::1|port|".
+std::string FtpEprtArgument(const std::string &AddressText, bool V6, uint16_t Port);
+
 // The path of a 257 reply: the text after the first double quote up to the
 // next one; empty when the reply holds fewer than two double quotes.
 std::string FtpQuotedPath(const std::string &Reply);

@@ -33,16 +33,13 @@ void TIpCustomFtpClient::PrepareTls()
 
 std::string TIpCustomFtpClient::TlsHostName() const
 {
-    // The certificate names the host the user asked for, without the port.
-    std::string Name = FHost;
-    const std::size_t Colon = Name.rfind(':');
-    if (Colon != std::string::npos && Colon + 1 < Name.size()) {
-        bool Digits = true;
-        for (std::size_t I = Colon + 1; I < Name.size(); ++I)
-            Digits = Digits && std::isdigit(static_cast<unsigned char>(Name[I]));
-        if (Digits)
-            Name.resize(Colon);
-    }
+    // The certificate names the host the user asked for, without the port
+    // (or the brackets of an IPv6 literal).
+    std::string Name;
+    std::string Port;
+    SplitHostText(FHost, Name, Port);
+    if (Name.empty())
+        Name = FHost;
     return Name;
 }
 

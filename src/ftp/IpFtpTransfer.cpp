@@ -183,31 +183,89 @@ void TIpCustomFtpClient::OpenDataConnection(char TypeLetter)
     FBytesTransferred = 0;
     FDataTlsGo = false;
     const std::string TypeLine = std::string("TYPE ") + TypeLetter;
+    // PASV and PORT carry IPv4 addresses only: on an IPv6 connection the
+    // extended commands are all there is.
     if (FPassiveMode) {
-        PushCommand("PASV");
+        PushCommand(FEpsvRefused && !ControlIsV6() ? "PASV" : "EPSV");
         PushDownloadQueries();
         SendCommand(TypeLine);
     } else {
         PushDownloadQueries();
         PushCommand(TypeLine);
-        SendCommand("PORT " + PreparePortArgument());
+        if (FEprtRefused && !ControlIsV6())
+            SendCommand("PORT " + PreparePortArgument());
+        else
+            SendCommand("EPRT " + PrepareEprtArgument());
     }
 }
 
-std::string TIpCustomFtpClient::PreparePortArgument()
+TSockAddrIn TIpCustomFtpClient::OpenActiveListener()
 {
     FListenSocket.reset();
     FListenHandle = INVALID_SOCKET;
-    const TSockAddrIn Local = FindSocket(FControlSocket, true)->LocalAddr();
-    auto Listener = std::make_unique<TIpListenSocket>(this, INVALID_SOCKET,
-                                                      IpMakeSockAddr(Local.sin_addr.s_addr, 0), nullptr, nullptr);
+    TSockAddrIn Local = FindSocket(FControlSocket, true)->LocalAddr();
+    IpSetAddrPort(Local, 0);
+    auto Listener = std::make_unique<TIpListenSocket>(this, INVALID_SOCKET, Local, nullptr, nullptr);
     TSockAddrIn Bound{};
     int Len = sizeof(Bound);
     if (WinSockAccess().getsockname(Listener->Handle(), reinterpret_cast<TSockAddr *>(&Bound), &Len) != 0)
         throw EIpWinSockError(WinSockAccess().WSAGetLastError(), "GetSockName");
     FListenHandle = Listener->Handle();
     FListenSocket = std::move(Listener);
-    return FtpPortArgument(AddressToText(Local.sin_addr.s_addr), WinSockAccess().ntohs(Bound.sin_port));
+    IpSetAddrPort(Local, IpAddrPort(Bound));
+    return Local;
+}
+
+std::string TIpCustomFtpClient::PreparePortArgument()
+{
+    const TSockAddrIn Local = OpenActiveListener();
+    return FtpPortArgument(AddressToText(IpAddrV4(Local)), IpAddrPort(Local));
+}
+
+std::string TIpCustomFtpClient::PrepareEprtArgument()
+{
+    const TSockAddrIn Local = OpenActiveListener();
+    return FtpEprtArgument(AddressToText(Local), IpAddrIsV6(Local), IpAddrPort(Local));
+}
+
+bool TIpCustomFtpClient::DataCommandReply(const std::string &Text, int Code)
+{
+    if (FDataCommandSent == xcNone || Code < 200)
+        return false;
+    const bool Epsv = FDataCommandSent == xcEpsv;
+    FDataCommandSent = xcNone;
+    if (Code == 421)
+        return false;
+    uint16_t Port = 0;
+    // Through a proxy that was given the server's name, the name is all
+    // there is of the server's address.
+    const TIpBaseSocket *Control = FindSocket(FControlSocket, false);
+    const std::string Peer = !IpAddrUnspecified(FControlPeerAddr) ? AddressToText(FControlPeerAddr)
+                             : Control                            ? Control->DestName()
+                                                                  : std::string();
+    if (Epsv && Code == 229 && FtpEpsvPort(Text, Port) && !Peer.empty()) {
+        // The extended reply names a port only: the host is the server's.
+        if (ConnectPassive(IpHostPortText(Peer, Port)))
+            SendNextCommand();
+        else
+            DoFtpError(Code, Text);
+        return true;
+    }
+    // 500/501/502: the command is unknown; 522: not for this family. A 229
+    // that cannot be read is as good as none.
+    const bool Refused = Code == 500 || Code == 501 || Code == 502 || Code == 522 || (Epsv && Code == 229);
+    if (!Refused || ControlIsV6())
+        return false;
+    if (Epsv) {
+        FEpsvRefused = true;
+        WriteEventLog("EPSV not understood; PASV for the rest of the session");
+        SendCommand("PASV");
+    } else {
+        FEprtRefused = true;
+        WriteEventLog("EPRT not understood; PORT for the rest of the session");
+        SendCommand("PORT " + PreparePortArgument());
+    }
+    return true;
 }
 
 bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
@@ -219,15 +277,20 @@ bool TIpCustomFtpClient::PassiveReply(const std::string &Text)
     // that names another host (a server behind address translation, or one
     // that would have us fetch another service's bytes as the file) is
     // taken for its port only.
-    if (FControlPeerAddr != 0) {
+    if (!IpAddrUnspecified(FControlPeerAddr)) {
         const std::size_t Colon = Address.rfind(':');
         const std::string Named = Address.substr(0, Colon);
         const std::string Peer = AddressToText(FControlPeerAddr);
         if (Named != Peer) {
             WriteEventLog("Passive reply names " + Named + "; connecting to " + Peer + " instead");
-            Address = Peer + Address.substr(Colon);
+            Address = IpHostText(Peer) + Address.substr(Colon);
         }
     }
+    return ConnectPassive(Address);
+}
+
+bool TIpCustomFtpClient::ConnectPassive(const std::string &Address)
+{
     // A second 227 for the same transfer replaces the first connection.
     CloseDataSocket();
     TSocket Handle = INVALID_SOCKET;
@@ -268,9 +331,10 @@ void TIpCustomFtpClient::SocketAccept(TSocket Handle)
     // is sent away and the port stays open for the server.
     TSockAddrIn Caller{};
     int Len = sizeof(Caller);
-    if (WinSockAccess().getpeername(Accepted, reinterpret_cast<TSockAddr *>(&Caller), &Len) != 0 ||
-        (FControlPeerAddr != 0 && Caller.sin_addr.s_addr != FControlPeerAddr)) {
-        WriteEventLog("Data connection from " + AddressToText(Caller.sin_addr.s_addr) + " refused: not the server");
+    const bool Named = WinSockAccess().getpeername(Accepted, reinterpret_cast<TSockAddr *>(&Caller), &Len) == 0;
+    Caller = IpUnmappedAddress(Caller);
+    if (!Named || (!IpAddrUnspecified(FControlPeerAddr) && !IpSameHost(Caller, FControlPeerAddr))) {
+        WriteEventLog("Data connection from " + AddressToText(Caller) + " refused: not the server");
         WinSockAccess().closesocket(Accepted);
         return;
     }

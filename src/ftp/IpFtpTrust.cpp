@@ -61,7 +61,7 @@ void TIpCustomFtpClient::CertificateChecked()
     }
     TIpFtpCertificateInfo Info;
     Info.Host = TlsHostName();
-    Info.Port = ntohs(Socket->RemoteAddr().sin_port);
+    Info.Port = IpAddrPort(Socket->RemoteAddr());
     Info.Subject = Cert.Subject;
     Info.Issuer = Cert.Issuer;
     Info.NotBefore = Cert.NotBefore;

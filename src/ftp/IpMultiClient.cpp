@@ -321,9 +321,16 @@ TSocket TIpCustomMultiClient::ConnectSocket(const std::string &Address)
 {
     const TSocket Handle = CreateSocket();
     try {
+        TIpBaseSocket *Socket = FindSocket(Handle, true);
+        std::string Host;
+        const uint16_t Port = HostAndPort(Address, Host, FDefaultPort);
         TSockAddrIn Addr;
-        ResolveAddress(Address, Addr, FDefaultPort);
-        FindSocket(Handle, true)->Connect(Addr, Address);
+        if (Socket->SocksInfo().SendsNames() && !NumericAddress(Host, Addr)) {
+            Socket->ConnectByName(Host, Port, Address);
+        } else {
+            ResolveAddress(Address, Addr, FDefaultPort);
+            Socket->Connect(Addr, Address);
+        }
     } catch (...) {
         // The socket never got anywhere: it goes without close events, and
         // its descriptor with it.
@@ -334,17 +341,3 @@ TSocket TIpCustomMultiClient::ConnectSocket(const std::string &Address)
     return Handle;
 }
 
-void TIpCustomMultiClient::ConnectHandle(TSocket Handle, const std::string &Address)
-{
-    TIpBaseSocket *Socket = FindSocket(Handle, true);
-    if (Socket->Connected())
-        throw EIpWinSockError(std::string(sIpAlreadyConnected));
-    TSockAddrIn Addr;
-    ResolveAddress(Address, Addr, FDefaultPort);
-    if (Addr.sin_addr.s_addr != 0) {
-        Socket->Connect(Addr, Address);
-        return;
-    }
-    const int Code = WinSockAccess().WSAGetLastError();
-    DoError(Handle, Code, EIpWinSockError::FormatReport(Code, SocketEventName(FD_CONNECT)));
-}

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,7 @@
 #include "socket/IpBaseSocket.h"
 #include "socket/IpDataSocket.h"
 #include "socket/IpListenSocket.h"
+#include "socket/IpResolver.h"
 #include "socket/IpSockControl.h"
 
 class TIpSocketList : public TObject
@@ -106,15 +108,63 @@ public:
     // CreateSocket, then connect it to Address (DefaultPort when it names
     // no port). Used for passive data connections.
     virtual TSocket ConnectSocket(const std::string &Address);
-    // Connects an existing socket (the control connection). A name that
-    // does not resolve is reported through DoError with "Fd_Connect".
+    // Connects an existing socket (the control connection). A numeric host
+    // is connected at once; a name is looked up by the resolver, off the
+    // event loop, and its addresses are tried in the resolver's order, each
+    // for at most ConnectTimeout(). A name that does not resolve, and the
+    // last address's failure, are reported through DoError with
+    // "Fd_Connect" (the latter saying how many addresses were tried).
+    // Closing the socket meanwhile drops the lookup's result.
     void ConnectHandle(TSocket Handle, const std::string &Address);
 
     uint16_t DefaultPort() const { return FDefaultPort; }
     void SetDefaultPort(uint16_t Value) { FDefaultPort = Value; }
     TIpSocksServerInfo *SocksServer() const { return FSocksServer.get(); }
+    void SetResolver(std::shared_ptr<TIpResolver> Value) { FResolver = std::move(Value); }
+    uint32_t ConnectTimeout() const { return FConnectTimeout; }
+    void SetConnectTimeout(uint32_t Ms) { FConnectTimeout = Ms; }
+    // A lookup has been started and its result has not come.
+    bool LookupPending() const { return !FLookups.empty(); }
+
+    void WndProc(TIpMessage &Msg) override;
+    void TimerElapsed(uint32_t Ms) override;
+    bool ConnectFailed(TSocket Handle, int Error) override;
 
 protected:
+    // A connect to Addr is about to start on Handle.
+    virtual void DoConnecting(TSocket, const TSockAddrIn &) {}
+
     uint16_t FDefaultPort = 0;
     std::unique_ptr<TIpSocksServerInfo> FSocksServer;
+
+private:
+    struct TLookup
+    {
+        TSocket Handle = INVALID_SOCKET;
+        uint64_t Serial = 0;
+        uint16_t Port = 0;
+        std::string HostText;
+    };
+    struct TAttempts
+    {
+        uint64_t Serial = 0;
+        std::vector<TSockAddrIn> Addrs;
+        size_t Next = 0;
+        std::string HostText;
+        uint32_t Elapsed = 0;
+        int LastError = 0;
+        std::string LastText;
+    };
+    void Resolved(uint64_t Id, int Error, std::vector<TSockAddrIn> *Addrs);
+    // Connects to the next address left; when none is, reports the last
+    // failure.
+    void ConnectNext(TSocket Handle);
+    // The attempts of Handle, when they are still those of its socket.
+    TAttempts *AttemptsOf(TSocket Handle);
+
+    std::shared_ptr<TIpResolver> FResolver = IpDefaultResolver();
+    uint32_t FConnectTimeout = 15000;
+    uint64_t FNextLookup = 1;
+    std::map<uint64_t, TLookup> FLookups;
+    std::map<TSocket, TAttempts> FAttempts;
 };

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/tcp.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,24 +18,51 @@ std::atomic<uint64_t> NextSerial{1};
 
 TSockAddrIn IpAnyAddress()
 {
-    TSockAddrIn A;
-    std::memset(&A, 0, sizeof(A));
-    A.sin_family = AF_INET;
-    return A;
+    return IpAddrAny(AF_INET);
 }
 
 bool IpIsAnyAddress(const TSockAddrIn &Addr)
 {
-    const TSockAddrIn Any = IpAnyAddress();
-    return std::memcmp(&Any, &Addr, sizeof(TSockAddrIn)) == 0;
+    return IpAddrUnspecified(Addr) && IpAddrPort(Addr) == 0;
 }
 
 TSockAddrIn IpMakeSockAddr(uint32_t NetAddr, uint16_t Port)
 {
-    TSockAddrIn A = IpAnyAddress();
-    A.sin_addr.s_addr = NetAddr;
-    A.sin_port = ::htons(Port);
-    return A;
+    return IpAddrFromV4(NetAddr, Port);
+}
+
+TSockAddrIn IpUnmappedAddress(const TSockAddrIn &Addr)
+{
+    if (Addr.ss_family == AF_INET6 && !IpAddrIsV6(Addr))
+        return IpAddrFromV4(IpAddrV4(Addr), IpAddrPort(Addr));
+    return Addr;
+}
+
+TSockAddrIn IpAddressForFamily(const TSockAddrIn &Addr, int Family)
+{
+    if (Family != AF_INET6 || Addr.ss_family != AF_INET)
+        return Addr;
+    TSockAddrIn M = IpAddrAny(AF_INET6, IpAddrPort(Addr));
+    auto &S = reinterpret_cast<sockaddr_in6 &>(M);
+    S.sin6_addr.s6_addr[10] = 0xFF;
+    S.sin6_addr.s6_addr[11] = 0xFF;
+    const uint32_t V4 = IpAddrV4(Addr);
+    std::memcpy(S.sin6_addr.s6_addr + 12, &V4, 4);
+    return M;
+}
+
+int IpSocketFamily()
+{
+    // Asked once: a system without IPv6 keeps to IPv4 sockets, which then
+    // reach IPv4 hosts only.
+    static const int Family = [] {
+        const int Fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (Fd < 0)
+            return AF_INET;
+        ::close(Fd);
+        return AF_INET6;
+    }();
+    return Family;
 }
 
 TIpBaseSocket::TIpBaseSocket(TIpSockControl *Owner, TSocket Handle, const TSockAddrIn &LocalAddr,
@@ -72,18 +101,28 @@ void TIpBaseSocket::Create(TSocket Handle, const TSockAddrIn &LocalAddr, const T
 
     if (Handle == INVALID_SOCKET) {
         FSockType = FOwner->SocketType();
-        const TSocket S = WinSockAccess().socket(AF_INET, FSockType, 0);
+        // A socket bound to an IPv4 address (or datagrams, whose broadcasts
+        // are IPv4's) stays IPv4; the others are dual-stack IPv6 sockets, so
+        // that one socket object reaches a host of either family.
+        const bool V4Only = FSockType != SOCK_STREAM || (!IpIsAnyAddress(LocalAddr) && IpAddrFamily(LocalAddr) == AF_INET);
+        FFamily = V4Only ? AF_INET : IpSocketFamily();
+        const TSocket S = WinSockAccess().socket(FFamily, FSockType, 0);
         if (S == INVALID_SOCKET)
             RaiseLastError(sApiSocket);
         FHandle = S;
         FSocketHeld = true;
+        if (FFamily == AF_INET6) {
+            const int Off = 0;
+            WinSockAccess().setsockopt(FHandle, IPPROTO_IPV6, IPV6_V6ONLY, &Off, sizeof(Off));
+        }
         SelectEvents();
         if (Inits)
             ApplyOptions(Inits->SocketOptions());
         if (!IpIsAnyAddress(LocalAddr)) {
             FLocalAddr = LocalAddr;
+            FBound = true;
             if (WinSockAccess().bind(FHandle, reinterpret_cast<const TSockAddr *>(&FLocalAddr),
-                                     sizeof(FLocalAddr)) == SOCKET_ERROR)
+                                     IpAddrLength(FLocalAddr)) == SOCKET_ERROR)
                 RaiseLastError(sApiBind);
         }
     } else {
@@ -99,8 +138,11 @@ void TIpBaseSocket::Create(TSocket Handle, const TSockAddrIn &LocalAddr, const T
             ApplyOptions(Inits->SocketOptions());
         int NameLen = sizeof(FLocalAddr);
         WinSockAccess().getsockname(FHandle, reinterpret_cast<TSockAddr *>(&FLocalAddr), &NameLen);
+        FFamily = FLocalAddr.ss_family == AF_INET6 ? AF_INET6 : AF_INET;
+        FLocalAddr = IpUnmappedAddress(FLocalAddr);
         NameLen = sizeof(FRemoteAddr);
         WinSockAccess().getpeername(FHandle, reinterpret_cast<TSockAddr *>(&FRemoteAddr), &NameLen);
+        FRemoteAddr = IpUnmappedAddress(FRemoteAddr);
     }
 }
 
@@ -157,6 +199,7 @@ void TIpBaseSocket::HandleConnect()
     TIpLockGuard<TIpBaseSocket> G(*this);
     int Len = sizeof(FLocalAddr);
     WinSockAccess().getsockname(FHandle, reinterpret_cast<TSockAddr *>(&FLocalAddr), &Len);
+    FLocalAddr = IpUnmappedAddress(FLocalAddr);
     FConnected = true;
     if (FSocksState == 1) {
         // The proxy is reached; the owner hears of the connection only when
@@ -209,31 +252,48 @@ void TIpBaseSocket::FinishClose()
     FOwner->DoStatus(FHandle, skClose, ConnRec());
 }
 
+void TIpBaseSocket::ConnectByName(const std::string &Name, uint16_t Port, const std::string &HostText)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FSocksState == 0 || !FSocksInfo->SendsNames() || Name.empty() || Name.size() > 255)
+        throw EIpWinSockError(WSAHOST_NOT_FOUND, sApiSocksConnect);
+    FDestName = Name;
+    // The destination's address is the proxy's to know; the port is ours.
+    Connect(IpAddrAny(AF_INET, Port), HostText);
+}
+
 void TIpBaseSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
     FRemoteHost = HostText;
     FRemoteAddr = Addr;
+    if (!IpAddrUnspecified(Addr))
+        FDestName.clear();
     TSockAddrIn Target = Addr;
     const char *ApiName = sApiConnect;
     if (FSocksState > 0) {
         ApiName = sApiSocksConnect;
-        Target = IpAnyAddress();
-        Target.sin_port = ::htons(FSocksInfo->Port());
-        uint32_t A = FOwner->ParseDottedAddress(FSocksInfo->Address());
-        if (A == INADDR_NONE)
-            A = FOwner->LookupHost(FSocksInfo->Address());
-        Target.sin_addr.s_addr = A;
+        if (!FOwner->LookupHost(FSocksInfo->Address(), Target))
+            Target = IpAnyAddress();
+        IpSetAddrPort(Target, FSocksInfo->Port());
     }
-    // Linux takes 0.0.0.0 for this machine, where Windows refuses it: a
-    // hostile passive reply (or a proxy name that did not resolve) must not
-    // reach a service on the local host. Through a proxy the destination
-    // 0.0.0.0 would be the proxy's own host, so it is refused as well.
-    if (Addr.sin_addr.s_addr == 0)
+    // Linux takes 0.0.0.0 (and ::) for this machine, where Windows refuses
+    // it: a hostile passive reply (or a proxy name that did not resolve)
+    // must not reach a service on the local host. Through a proxy the
+    // destination 0.0.0.0 would be the proxy's own host, so it is refused
+    // as well; a name for the proxy to look up has no address here.
+    if (IpAddrUnspecified(Addr) && FDestName.empty())
         throw EIpWinSockError(WSAEADDRNOTAVAIL, sApiConnect);
-    if (Target.sin_addr.s_addr == 0)
+    if (IpAddrUnspecified(Target))
         throw EIpWinSockError(WSAEADDRNOTAVAIL, ApiName);
-    const int Rc = WinSockAccess().connect(FHandle, reinterpret_cast<const TSockAddr *>(&Target), sizeof(Target));
+    // SOCKS 4 and 4A carry IPv4 destinations only.
+    if (FSocksState > 0 && FSocksInfo->SocksVersion() != svSocks5 && IpAddrIsV6(Addr))
+        throw EIpWinSockError(WSAEAFNOSUPPORT, ApiName);
+    // An IPv4 socket cannot reach an IPv6 host.
+    if (FFamily == AF_INET && IpAddrIsV6(Target))
+        throw EIpWinSockError(WSAEAFNOSUPPORT, ApiName);
+    Target = IpAddressForFamily(Target, FFamily);
+    const int Rc = WinSockAccess().connect(FHandle, reinterpret_cast<const TSockAddr *>(&Target), IpAddrLength(Target));
     const int Err = Rc == SOCKET_ERROR ? LastError() : 0;
     IpSelectNoteCall(int(FHandle), scConnect, Rc, Err == WSAEWOULDBLOCK);
     if (Rc == SOCKET_ERROR && Err != WSAEWOULDBLOCK)
@@ -273,6 +333,69 @@ void TIpBaseSocket::ApplyOptions(TIpSockOptionSet Options)
     FTelnet = Options.Contains(soTelnet);
 }
 
+void TIpBaseSocket::KeepAlive(int IdleSeconds)
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (FSockType != SOCK_STREAM || !FSocketHeld)
+        return;
+    const int On = 1;
+    const int Interval = 15;
+    const int Probes = 4;
+    if (WinSockAccess().setsockopt(FHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof(On)) == SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPIDLE, &IdleSeconds, sizeof(IdleSeconds)) ==
+            SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPINTVL, &Interval, sizeof(Interval)) == SOCKET_ERROR ||
+        WinSockAccess().setsockopt(FHandle, IPPROTO_TCP, TCP_KEEPCNT, &Probes, sizeof(Probes)) == SOCKET_ERROR)
+        RaiseLastError(sApiSetSockOpt);
+}
+
+void TIpBaseSocket::Renew()
+{
+    TIpLockGuard<TIpBaseSocket> G(*this);
+    if (!FSocketHeld)
+        return;
+    const TSocket S = WinSockAccess().socket(FFamily, FSockType, 0);
+    if (S == INVALID_SOCKET)
+        RaiseLastError(sApiSocket);
+    // What was set on the old socket goes over to the new one. Linux reports
+    // buffer sizes doubled (its bookkeeping share), and doubles what is set.
+    struct TOption
+    {
+        int Level;
+        int Name;
+    };
+    static const TOption Options[] = {{SOL_SOCKET, SO_RCVBUF},      {SOL_SOCKET, SO_SNDBUF},
+                                      {SOL_SOCKET, SO_KEEPALIVE},   {SOL_SOCKET, SO_REUSEADDR},
+                                      {SOL_SOCKET, SO_DONTROUTE},   {IPPROTO_TCP, TCP_NODELAY},
+                                      {IPPROTO_TCP, TCP_KEEPIDLE},  {IPPROTO_TCP, TCP_KEEPINTVL},
+                                      {IPPROTO_TCP, TCP_KEEPCNT},   {IPPROTO_TCP, TCP_NOTSENT_LOWAT},
+                                      {IPPROTO_IPV6, IPV6_V6ONLY}};
+    for (const TOption &O : Options) {
+        if (O.Level == IPPROTO_IPV6 && FFamily != AF_INET6)
+            continue;
+        if (O.Level == IPPROTO_TCP && FSockType != SOCK_STREAM)
+            continue;
+        int Value = 0;
+        socklen_t Len = sizeof(Value);
+        if (::getsockopt(int(FHandle), O.Level, O.Name, &Value, &Len) != 0)
+            continue;
+        if (O.Name == SO_RCVBUF || O.Name == SO_SNDBUF)
+            Value /= 2;
+        ::setsockopt(int(S), O.Level, O.Name, &Value, sizeof(Value));
+    }
+    IpSelectCancel(int(FHandle));
+    const int Rc = ::dup3(int(S), int(FHandle), O_CLOEXEC);
+    const int Err = errno;
+    WinSockAccess().closesocket(S);
+    if (Rc < 0)
+        throw EIpWinSockError(WinSockErrorFromErrno(Err), sApiSocket);
+    FConnected = false;
+    SelectEvents();
+    if (FBound && WinSockAccess().bind(FHandle, reinterpret_cast<const TSockAddr *>(&FLocalAddr),
+                                       IpAddrLength(FLocalAddr)) == SOCKET_ERROR)
+        RaiseLastError(sApiBind);
+}
+
 std::string TIpBaseSocket::GetRemoteHost()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
@@ -282,9 +405,9 @@ std::string TIpBaseSocket::GetRemoteHost()
 TIpConnRec TIpBaseSocket::ConnRec() const
 {
     TIpConnRec R;
-    R.RemAddr = FRemoteAddr.sin_addr.s_addr;
-    R.RemPort = ::ntohs(FRemoteAddr.sin_port);
-    R.LocAddr = FLocalAddr.sin_addr.s_addr;
-    R.LocPort = ::ntohs(FLocalAddr.sin_port);
+    R.RemAddr = FRemoteAddr;
+    R.RemPort = IpAddrPort(FRemoteAddr);
+    R.LocAddr = FLocalAddr;
+    R.LocPort = IpAddrPort(FLocalAddr);
     return R;
 }

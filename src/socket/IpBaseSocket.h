@@ -1,5 +1,6 @@
 #pragma once
-// A socket object wraps one non-blocking IPv4 OS socket owned by a socket
+// A socket object wraps one non-blocking OS socket (dual-stack IPv6 where
+// the system has it) owned by a socket
 // control. The base creates or adopts the OS socket, applies the socket
 // options, registers for readiness notifications, connects (directly or to a
 // SOCKS proxy), closes, and reports connect and close to its owner.
@@ -35,9 +36,22 @@ public:
     virtual void HandleWrite();
     virtual void Close();
     virtual void Connect(const TSockAddrIn &Addr, const std::string &HostText);
+    // Through a proxy that looks names up (SocksInfo().SendsNames()): the
+    // destination Name and Port go to the proxy as they are.
+    void ConnectByName(const std::string &Name, uint16_t Port, const std::string &HostText);
+    // The destination name handed to the proxy; empty when it got an address.
+    const std::string &DestName() const { return FDestName; }
 
     // --- other operations
     void ApplyOptions(TIpSockOptionSet Options);
+    // TCP keep-alive probes after IdleSeconds without traffic: a connection
+    // that is quiet for long (a control connection during a long transfer)
+    // keeps its entry in the routers on the way.
+    void KeepAlive(int IdleSeconds);
+    // A fresh OS socket at the same descriptor number, with the same family,
+    // options and notifications, for connecting again after a failed or
+    // abandoned attempt (a socket's connect cannot be taken back).
+    void Renew();
     std::string GetRemoteHost();
     int LastError() const;
     void Lock() { FLock.lock(); }
@@ -57,6 +71,8 @@ public:
     // on the socket is the proxy's negotiation, not the destination's bytes.
     bool SocksPending() const { return FSocksState >= 1 && FSocksState <= 4; }
     int32_t SockType() const { return FSockType; }
+    // AF_INET6 for a dual-stack socket, AF_INET for an IPv4 one.
+    int Family() const { return FFamily; }
     TIpSockControl *Owner() const { return FOwner; }
     uint32_t EventMask() const { return FEventMask; }
     // True while the OS socket is still held (until Close released it).
@@ -115,8 +131,10 @@ protected:
     TSockAddrIn FRemoteAddr{};
     std::recursive_mutex FLock;
     std::unique_ptr<TIpSocksServerInfo> FSocksInfo;
+    std::string FDestName;
     uint8_t FSocksState = 0;
     int32_t FSockType = SOCK_STREAM;
+    int FFamily = AF_INET;
     TIpSockControl *FOwner = nullptr;
 
 private:
@@ -125,6 +143,7 @@ private:
 
     uint32_t FEventMask = IpBaseSocketEvents;
     bool FSocketHeld = false;
+    bool FBound = false;
     bool FClosed = false;
     bool FNumberReserved = false;
     uint64_t FSerial = 0;

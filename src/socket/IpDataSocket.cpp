@@ -174,14 +174,14 @@ void TIpDataSocket::Connect(const TSockAddrIn &Addr, const std::string &HostText
 void TIpDataSocket::StartSocksRequest()
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    const std::string Request = IpSocksFirstRequest(*FSocksInfo, FRemoteAddr);
+    const std::string Request = IpSocksFirstRequest(*FSocksInfo, FRemoteAddr, FDestName);
     QueueData(Request.data(), int32_t(Request.size()), nullptr, false, true, true);
 }
 
 int32_t TIpDataSocket::SocksReply(uint8_t *Bytes, int32_t N)
 {
     TIpLockGuard<TIpBaseSocket> G(*this);
-    const TIpSocksStep Step = IpSocksReply(FSocksState, *FSocksInfo, FRemoteAddr, Bytes, N);
+    const TIpSocksStep Step = IpSocksReply(FSocksState, *FSocksInfo, FRemoteAddr, Bytes, N, FDestName);
     if (Step.Consumed == 0)
         return N;
     // Whatever followed the reply in this read is the destination's data.
@@ -195,8 +195,8 @@ int32_t TIpDataSocket::SocksReply(uint8_t *Bytes, int32_t N)
         FSendSecret = false;
         break;
     case saGranted:
-        FRemoteAddr.sin_addr.s_addr = Step.Addr;
-        FRemoteAddr.sin_port = Step.Port;
+        if (!Step.KeepDest)
+            FRemoteAddr = IpAddrFromV4(Step.Addr, ::ntohs(Step.Port));
         HandleConnect();
         break;
     case saRefused:

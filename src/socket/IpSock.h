@@ -23,10 +23,10 @@ class TIpSockControl;
 // and references to packed members are misaligned.
 struct TIpConnRec
 {
-    uint32_t RemAddr = 0;  // network byte order
-    uint16_t RemPort = 0;  // host byte order
-    uint32_t LocAddr = 0;  // network byte order
-    uint16_t LocPort = 0;  // host byte order
+    TSockAddrIn RemAddr{};  // either family; an IPv4-mapped address is stored as IPv4
+    uint16_t RemPort = 0;   // host byte order
+    TSockAddrIn LocAddr{};
+    uint16_t LocPort = 0;   // host byte order
 };
 
 // Byte counters of a data socket; 64-bit so that transfers beyond 4 GiB
@@ -127,8 +127,18 @@ public:
     explicit EOutOfResources(const std::string &Msg) : std::runtime_error(Msg) {}
 };
 
-// The "any" local address (AF_INET, port 0, 0.0.0.0): do not bind.
+// The "any" local address (AF_INET, port 0, 0.0.0.0): do not bind. Any
+// unspecified address with port 0 counts as it, of either family.
 TSockAddrIn IpAnyAddress();
 bool IpIsAnyAddress(const TSockAddrIn &Addr);
+// Addr as the socket layer keeps it: an IPv4-mapped IPv6 address (what a
+// dual-stack socket reports for an IPv4 peer) becomes the IPv4 address.
+TSockAddrIn IpUnmappedAddress(const TSockAddrIn &Addr);
+// Addr in the family of a socket of Family: an IPv4 address becomes
+// IPv4-mapped for an IPv6 socket.
+TSockAddrIn IpAddressForFamily(const TSockAddrIn &Addr, int Family);
+// The family new stream sockets are made in: IPv6 (dual-stack, so that they
+// reach IPv4 hosts as well) where the system has it, IPv4 otherwise.
+int IpSocketFamily();
 // An IPv4 socket address from a network-order address and a host-order port.
 TSockAddrIn IpMakeSockAddr(uint32_t NetAddr, uint16_t Port);

@@ -201,9 +201,12 @@ void TIpSockControl::DispatchFinished()
 {
 }
 
-std::string TIpSockControl::EndpointText(TIpSockControl &Control, uint32_t Addr, uint16_t Port)
+std::string TIpSockControl::EndpointText(TIpSockControl &Control, const TSockAddrIn &Addr, uint16_t Port)
 {
-    return Control.AddressToText(Addr) + ":" + std::to_string(Port);
+    std::string Host = Control.AddressToText(Addr);
+    if (Host.empty())
+        Host = "0.0.0.0";
+    return IpHostPortText(Host, Port);
 }
 
 void TIpSockControl::DoStatus(TSocket Handle, TIpStatusKind Kind, const TIpConnRec &Conn)
@@ -310,6 +313,8 @@ void TIpSockControl::HandleSocketMessage(TSocket Handle, uint32_t Kind, uint32_t
 {
     try {
         if (Error != 0) {
+            if (Kind == FD_CONNECT && ConnectFailed(Handle, int(Error)))
+                return;
             const std::string Text = EIpWinSockError::FormatReport(int(Error), SocketEventName(int(Kind)));
             DoError(Handle, int(Error), Text);
             if (Kind == FD_CLOSE)
@@ -408,23 +413,6 @@ bool AllDigits(const std::string &S)
     return !S.empty() && std::all_of(S.begin(), S.end(), [](char C) { return C >= '0' && C <= '9'; });
 }
 
-// "name:port" with a dotless name (e.g. "localhost:2121").
-bool SplitDotlessHostPort(const std::string &Text, std::string &Host, std::string &Port)
-{
-    const size_t Colon = Text.find(':');
-    if (Colon == std::string::npos || Colon == 0 || Text.find(':', Colon + 1) != std::string::npos)
-        return false;
-    const std::string Name = Text.substr(0, Colon);
-    if (Name.find_first_of("./@\\") != std::string::npos)
-        return false;
-    const std::string Digits = Text.substr(Colon + 1);
-    if (!AllDigits(Digits))
-        return false;
-    Host = Name;
-    Port = Digits;
-    return true;
-}
-
 uint16_t PortNumber(const std::string &Text)
 {
     if (!AllDigits(Text) || Text.size() > 5 || std::stoul(Text) > 65535)
@@ -434,48 +422,90 @@ uint16_t PortNumber(const std::string &Text)
 
 } // namespace
 
-void TIpSockControl::ResolveAddress(const std::string &RawText, TSockAddrIn &Addr, uint16_t DefaultPort)
+void TIpSockControl::SplitHostText(const std::string &RawText, std::string &Host, std::string &Port)
 {
     // Blanks around a typed host are no part of it ("localhost:2121 ").
     const size_t First = RawText.find_first_not_of(" \t");
     const std::string Text =
         First == std::string::npos ? std::string() : RawText.substr(First, RawText.find_last_not_of(" \t") - First + 1);
-    Addr = IpAnyAddress();
-    std::string Host;
-    std::string Port;
-    if (!SplitDotlessHostPort(Text, Host, Port)) {
-        TIpAddrRec Rec;
-        ParseAddress(Text, Rec);
-        Host = Rec.Host;
-        Port = Rec.Port;
-    }
-    Addr.sin_port = ::htons(Port.empty() ? DefaultPort : PortNumber(Port));
-    if (Host.empty())
-        throw EIpWinSockError(std::string(sIpDestAddrRequired));
-    if (Host == "255.255.255.255") {
-        Addr.sin_addr.s_addr = 0xFFFFFFFFu;
+    if (IpSplitHostPort(Text, Host, Port))
         return;
-    }
-    uint32_t A = ParseDottedAddress(Host);
-    if (A == INADDR_NONE)
-        A = LookupHost(Host);
-    Addr.sin_addr.s_addr = A;
+    // Anything else (a URL, user@host) is read the long way.
+    TIpAddrRec Rec;
+    ParseAddress(Text, Rec);
+    Host = Rec.Host;
+    Port = Rec.Port;
 }
 
-uint32_t TIpSockControl::LookupHost(const std::string &Name)
+void TIpSockControl::ResolveAddress(const std::string &RawText, TSockAddrIn &Addr, uint16_t DefaultPort)
 {
+    std::vector<TSockAddrIn> All;
+    ResolveAll(RawText, All, DefaultPort);
+    Addr = All.empty() ? IpAddrFromV4(0, IpAddrPort(Addr)) : All.front();
+}
+
+uint16_t TIpSockControl::HostAndPort(const std::string &Text, std::string &Host, uint16_t DefaultPort)
+{
+    std::string Port;
+    SplitHostText(Text, Host, Port);
+    const uint16_t PortNo = Port.empty() ? DefaultPort : PortNumber(Port);
+    if (Host.empty())
+        throw EIpWinSockError(std::string(sIpDestAddrRequired));
+    return PortNo;
+}
+
+uint16_t TIpSockControl::ResolveAll(const std::string &RawText, std::vector<TSockAddrIn> &Addrs, uint16_t DefaultPort)
+{
+    Addrs.clear();
+    std::string Host;
+    const uint16_t PortNo = HostAndPort(RawText, Host, DefaultPort);
+    TSockAddrIn A = IpAnyAddress();
+    if (NumericAddress(Host, A)) {
+        IpSetAddrPort(A, PortNo);
+        Addrs.push_back(A);
+        return PortNo;
+    }
+    LookupHostAll(Host, Addrs);
+    for (TSockAddrIn &Each : Addrs)
+        IpSetAddrPort(Each, PortNo);
+    // What failed is left as the last error for the caller.
+    return PortNo;
+}
+
+bool TIpSockControl::NumericAddress(const std::string &Host, TSockAddrIn &Addr)
+{
+    if (IpParseNumericHost(Host, Addr))
+        return true;
+    // The older dotted forms ("127.1") the IPv4 parser takes as well.
+    const uint32_t A = ParseDottedAddress(Host);
+    if (A == INADDR_NONE)
+        return false;
+    Addr = IpAddrFromV4(A, 0);
+    return true;
+}
+
+bool TIpSockControl::LookupHost(const std::string &Name, TSockAddrIn &Addr)
+{
+    if (NumericAddress(Name, Addr))
+        return true;
+    std::vector<TSockAddrIn> All;
+    if (LookupHostAll(Name, All) != 0)
+        return false;
+    Addr = All.front();
+    return true;
+}
+
+int TIpSockControl::LookupHostAll(const std::string &Name, std::vector<TSockAddrIn> &Addrs)
+{
+    Addrs.clear();
     // A NUL inside the text would cut the looked-up name short ("a\0b"
     // would resolve "a"): such text names no host.
-    if (Name.find('\0') != std::string::npos) {
-        WinSockAccess().WSASetLastError(WSAHOST_NOT_FOUND);
-        return 0;
-    }
-    const hostent *H = WinSockAccess().gethostbyname(Name.c_str());
-    if (!H || !H->h_addr_list || !H->h_addr_list[0])
-        return 0;
-    uint32_t A;
-    std::memcpy(&A, H->h_addr_list[0], sizeof(A));
-    return A;
+    int Code = WSAHOST_NOT_FOUND;
+    if (Name.find('\0') == std::string::npos)
+        Code = IpLookupAll(Name, Addrs);
+    if (Code != 0)
+        WinSockAccess().WSASetLastError(Code);
+    return Code;
 }
 
 uint32_t TIpSockControl::ParseDottedAddress(const std::string &Text)
@@ -488,6 +518,11 @@ std::string TIpSockControl::AddressToText(uint32_t NetAddr)
     TInAddr In;
     In.s_addr = NetAddr;
     return WinSockAccess().inet_ntoa(In);
+}
+
+std::string TIpSockControl::AddressToText(const TSockAddrIn &Addr)
+{
+    return IpAddrText(Addr);
 }
 
 std::string TIpSockControl::WsaDescription() const

@@ -59,6 +59,9 @@ public:
     // TLS started on a connected socket has finished its handshake (and the
     // certificate passed); failures come through DoError.
     virtual void DoTlsReady(TSocket Handle) {}
+    // A connect has failed with Error: true when the control deals with it
+    // itself (by trying another address), false for the usual error event.
+    virtual bool ConnectFailed(TSocket, int) { return false; }
     virtual void SocketAccept(TSocket Handle);
     virtual void SocketClose(TSocket Handle);
     virtual void SocketConnect(TSocket Handle);
@@ -100,15 +103,34 @@ public:
     void SetTimerInterval(uint32_t Ms);
     int32_t PutString(TSocket Handle, const std::string &Text, bool CloseAfter);
     int32_t PutStream(TSocket Handle, TStream *Stream, bool CloseAfter);
-    // Host[:port] text to an IPv4 socket address; DefaultPort when the text
-    // names none. A dotless name followed by ":" and digits is that host and
-    // port. No host raises EIpWinSockError "Destination address required".
+    // Host[:port] text to a socket address (the first of a name's); DefaultPort
+    // when the text names none. The host forms are those of IpSplitHostPort
+    // (a dotless name followed by ":" and digits is that host and port);
+    // other text is read as an address (URL) by ParseAddress. No host
+    // raises EIpWinSockError "Destination address required"; a name that
+    // does not resolve gives the unspecified address with the error left
+    // in WSAGetLastError.
     void ResolveAddress(const std::string &Text, TSockAddrIn &Addr, uint16_t DefaultPort);
-    // First IPv4 address of Name (network order), 0 when it does not resolve.
-    uint32_t LookupHost(const std::string &Name);
+    // The same with every address of a name, in the resolver's order (none
+    // when it does not resolve); returns the port.
+    uint16_t ResolveAll(const std::string &Text, std::vector<TSockAddrIn> &Addrs, uint16_t DefaultPort);
+    // Host and port text of a typed host, without looking anything up.
+    static void SplitHostText(const std::string &Text, std::string &Host, std::string &Port);
+    // The host of Text and its port number (DefaultPort when it names none);
+    // raises as ResolveAddress does for no host or a bad port.
+    static uint16_t HostAndPort(const std::string &Text, std::string &Host, uint16_t DefaultPort);
+    // A numeric host (IPv4 in any dotted form, IPv6 literal) to an address.
+    bool NumericAddress(const std::string &Host, TSockAddrIn &Addr);
+    // The address of a numeric host or the first of a name; false when it
+    // does not resolve (the error in WSAGetLastError).
+    bool LookupHost(const std::string &Name, TSockAddrIn &Addr);
+    // Every address of Name, both families; 0 or the socket error code.
+    virtual int LookupHostAll(const std::string &Name, std::vector<TSockAddrIn> &Addrs);
     // inet_addr of at most the first 15 characters; all ones when invalid.
     uint32_t ParseDottedAddress(const std::string &Text);
     std::string AddressToText(uint32_t NetAddr);
+    // "1.2.3.4" or "::1".
+    std::string AddressToText(const TSockAddrIn &Addr);
     std::string WsaDescription() const;
     std::string WsaSystemStatus() const;
     uint16_t WsaVersion() const;
@@ -149,7 +171,7 @@ protected:
     // The outermost dispatch has ended: frees what was released meanwhile.
     virtual void DispatchFinished();
     void HandleSocketMessage(TSocket Handle, uint32_t Kind, uint32_t Error);
-    static std::string EndpointText(TIpSockControl &Control, uint32_t Addr, uint16_t Port);
+    static std::string EndpointText(TIpSockControl &Control, const TSockAddrIn &Addr, uint16_t Port);
 
     std::unique_ptr<TIpDebugLog, TIpDebugLogDeleter> FDebugLog;
     std::unique_ptr<TIpEventLog, TIpEventLogDeleter> FEventLog;

@@ -2,6 +2,7 @@
 
 #include "base/IpConst.h"
 #include "base/IpUtils.h"
+#include "socket/IpSock.h"
 
 #include <algorithm>
 #include <cstring>
@@ -64,9 +65,10 @@ TIpSocksStep Send(int32_t Consumed, std::string Request)
     return S;
 }
 
-TIpSocksStep Granted(int32_t Consumed, uint32_t NetAddr, uint16_t NetPort)
+TIpSocksStep Granted(int32_t Consumed, uint32_t NetAddr, uint16_t NetPort, bool KeepDest = false)
 {
     TIpSocksStep S;
+    S.KeepDest = KeepDest;
     S.Action = saGranted;
     S.Consumed = Consumed;
     S.Addr = NetAddr;
@@ -88,8 +90,14 @@ TIpSocksStep Socks4Reply(uint8_t &State, const uint8_t *Bytes, int32_t N)
     return Granted(Socks4ReplySize, Addr, Port);
 }
 
+std::string Socks5Connect(const TSockAddrIn &Dest, const std::string &DestName)
+{
+    return DestName.empty() ? IpSocks5ConnectRequestTo(Dest)
+                            : IpSocks5ConnectRequestByName(DestName, ::htons(IpAddrPort(Dest)));
+}
+
 TIpSocksStep Socks5Reply(uint8_t &State, const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
-                         const uint8_t *Bytes, int32_t N)
+                         const uint8_t *Bytes, int32_t N, const std::string &DestName)
 {
     switch (State) {
     case IpSocksFirstSent: {
@@ -98,7 +106,7 @@ TIpSocksStep Socks5Reply(uint8_t &State, const TIpSocksServerInfo &Info, const T
         const uint8_t Method = Bytes[1];
         if (Method == IpSocks5NoAuth) {
             State = IpSocksConnectSent;
-            return Send(Socks5MethodReplySize, IpSocks5ConnectRequest(Dest.sin_addr.s_addr, Dest.sin_port));
+            return Send(Socks5MethodReplySize, Socks5Connect(Dest, DestName));
         }
         if (Method == IpSocks5UserPass) {
             State = IpSocksAuthSent;
@@ -117,7 +125,7 @@ TIpSocksStep Socks5Reply(uint8_t &State, const TIpSocksServerInfo &Info, const T
         if (Bytes[1] != 0)
             return Refused(Socks5AuthReplySize, Bytes[1]);
         State = IpSocksConnectSent;
-        return Send(Socks5AuthReplySize, IpSocks5ConnectRequest(Dest.sin_addr.s_addr, Dest.sin_port));
+        return Send(Socks5AuthReplySize, Socks5Connect(Dest, DestName));
     }
     case IpSocksConnectSent: {
         const int32_t Size = Socks5ConnectReplySize(Bytes, N);
@@ -125,16 +133,18 @@ TIpSocksStep Socks5Reply(uint8_t &State, const TIpSocksServerInfo &Info, const T
             return {};
         if (Bytes[1] != 0)
             return Refused(Size, Bytes[1]);
-        uint32_t Addr = Dest.sin_addr.s_addr;
-        uint16_t Port = Dest.sin_port;
-        // Only an IPv4 bound address fits the socket's remote address; with
-        // any other kind the destination stays what it was.
-        if (Bytes[3] == Socks5AddrIpv4) {
+        uint32_t Addr = IpAddrV4(Dest);
+        uint16_t Port = ::htons(IpAddrPort(Dest));
+        // Only an IPv4 bound address for an IPv4 destination replaces the
+        // socket's remote address; with any other the destination stays
+        // what it was.
+        const bool Keep = Bytes[3] != Socks5AddrIpv4 || IpAddrIsV6(Dest) || !DestName.empty();
+        if (!Keep) {
             std::memcpy(&Addr, Bytes + 4, 4);
             std::memcpy(&Port, Bytes + 8, 2);
         }
         State = IpSocksGranted;
-        return Granted(Size, Addr, Port);
+        return Granted(Size, Addr, Port, Keep);
     }
     default:
         return {};
@@ -183,13 +193,43 @@ std::string IpSocks5ConnectRequest(uint32_t NetAddr, uint16_t NetPort)
     return R;
 }
 
-std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest)
+std::string IpSocks5ConnectRequestTo(const TSockAddrIn &Dest)
+{
+    if (!IpAddrIsV6(Dest))
+        return IpSocks5ConnectRequest(IpAddrV4(Dest), ::htons(IpAddrPort(Dest)));
+    std::string R("\x05\x01\x00\x04", 4);
+    const auto &S = reinterpret_cast<const sockaddr_in6 &>(Dest);
+    R.append(reinterpret_cast<const char *>(S.sin6_addr.s6_addr), 16);
+    AppendNet16(R, S.sin6_port);
+    return R;
+}
+
+std::string IpSocks5ConnectRequestByName(const std::string &Name, uint16_t NetPort)
+{
+    const size_t Len = std::min<size_t>(Name.size(), 255);
+    std::string R("\x05\x01\x00\x03", 4);
+    R.push_back(char(uint8_t(Len)));
+    R.append(Name, 0, Len);
+    AppendNet16(R, NetPort);
+    return R;
+}
+
+std::string IpSocks4aConnectRequest(const std::string &Name, uint16_t NetPort, const std::string &UserCode)
+{
+    // An address of 0.0.0.x (x not 0) tells the proxy that the name follows.
+    std::string R = IpSocks4ConnectRequest(::htonl(1), NetPort, UserCode);
+    R.append(Name);
+    R.push_back('\0');
+    return R;
+}
+
+std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest, const std::string &DestName)
 {
     if (Info.SocksVersion() == svSocks5)
         return IpSocks5MethodOffer();
-    // 4A carries the destination as an address too, which makes it a plain
-    // version 4 request.
-    return IpSocks4ConnectRequest(Dest.sin_addr.s_addr, Dest.sin_port, Info.UserCode());
+    if (!DestName.empty())
+        return IpSocks4aConnectRequest(DestName, ::htons(IpAddrPort(Dest)), Info.UserCode());
+    return IpSocks4ConnectRequest(IpAddrV4(Dest), ::htons(IpAddrPort(Dest)), Info.UserCode());
 }
 
 std::string IpSocksRefusedText(int Code)
@@ -198,11 +238,11 @@ std::string IpSocksRefusedText(int Code)
 }
 
 TIpSocksStep IpSocksReply(uint8_t &State, const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
-                          const uint8_t *Bytes, int32_t N)
+                          const uint8_t *Bytes, int32_t N, const std::string &DestName)
 {
     if (Bytes == nullptr || N <= 0 || State < IpSocksConfigured || State >= IpSocksGranted)
         return {};
     if (Info.SocksVersion() == svSocks5)
-        return Socks5Reply(State, Info, Dest, Bytes, N);
+        return Socks5Reply(State, Info, Dest, Bytes, N, DestName);
     return Socks4Reply(State, Bytes, N);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The client side of the SOCKS proxy negotiation (versions 4, 4A and 5, the
-// CONNECT command to an IPv4 destination, optionally with user name and
+// CONNECT command to an IPv4 destination (version 5: IPv4 or IPv6), optionally with user name and
 // password). This unit only builds requests and reads replies; the data
 // socket sends what it says and reports what it finds.
 
@@ -33,10 +33,20 @@ std::string IpSocks4ConnectRequest(uint32_t NetAddr, uint16_t NetPort, const std
 std::string IpSocks5MethodOffer();
 std::string IpSocks5AuthRequest(const std::string &UserCode, const std::string &Password);
 std::string IpSocks5ConnectRequest(uint32_t NetAddr, uint16_t NetPort);
+// The version 5 connect request for a destination of either family.
+std::string IpSocks5ConnectRequestTo(const TSockAddrIn &Dest);
+
+// The version 5 connect request for a destination the proxy looks up
+// (names of 1 to 255 bytes), and the version 4A one (address 0.0.0.1).
+std::string IpSocks5ConnectRequestByName(const std::string &Name, uint16_t NetPort);
+std::string IpSocks4aConnectRequest(const std::string &Name, uint16_t NetPort, const std::string &UserCode);
 
 // The request that opens the negotiation once the proxy is reached:
 // version 4 and 4A send the connect request, version 5 the method offer.
-std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest);
+// DestName, when not empty, is the destination as the proxy is to look it
+// up (Dest then carries only the port).
+std::string IpSocksFirstRequest(const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
+                                const std::string &DestName = {});
 
 // "SOCKS request refused - <code>".
 std::string IpSocksRefusedText(int Code);
@@ -56,6 +66,7 @@ struct TIpSocksStep
     std::string Request;   // saSend
     uint32_t Addr = 0;     // saGranted, network byte order
     uint16_t Port = 0;     // saGranted, network byte order
+    bool KeepDest = false; // saGranted: the socket keeps its destination as its remote address
     int Code = 0;          // saRefused
 };
 
@@ -64,4 +75,4 @@ struct TIpSocksStep
 // shorter read is left alone (saShort). Dest is the real destination, used
 // for the version 5 connect request.
 TIpSocksStep IpSocksReply(uint8_t &State, const TIpSocksServerInfo &Info, const TSockAddrIn &Dest,
-                          const uint8_t *Bytes, int32_t N);
+                          const uint8_t *Bytes, int32_t N, const std::string &DestName = {});

@@ -1,5 +1,7 @@
 #include "socket/IpTls.h"
 
+#include "base/IpAddress.h"
+
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -39,8 +41,9 @@ std::string VerifyReason(long Code)
 
 bool IpTlsIsAddress(const std::string &Text)
 {
-    in_addr A;
-    return ::inet_pton(AF_INET, Text.c_str(), &A) == 1;
+    // An IP literal of either family: checked against the certificate's IP
+    // names, and never sent as the server name (which must be a DNS name).
+    return IpIsNumericHost(Text);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "tools/cli_options.h"
 
+#include "base/IpAddress.h"
+
 #include "socket/IpTls.h"
 
 #include <algorithm>
@@ -62,14 +64,13 @@ bool HasLineBreak(const std::string &S)
 
 bool SplitHostPort(const std::string &Text, uint16_t Default, std::string &Host, uint16_t &Port)
 {
-    const size_t Colon = Text.rfind(':');
-    Host = Text.substr(0, Colon);
+    std::string Digits;
     Port = Default;
-    if (Host.empty() || Host.find(':') != std::string::npos)
+    if (!IpSplitHostPort(Text, Host, Digits))
         return false;
-    if (Colon != std::string::npos) {
+    if (!Digits.empty()) {
         uint64_t V = 0;
-        if (!ParseUnsigned(Text.substr(Colon + 1), 65535, V) || V == 0)
+        if (!ParseUnsigned(Digits, 65535, V) || V == 0)
             return false;
         Port = static_cast<uint16_t>(V);
     }
@@ -207,15 +208,16 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
                 return false;
             }
             O.TimeoutMs = static_cast<uint32_t>(N);
-        } else if (Name == "--socks4" || Name == "--socks4a" || Name == "--socks5") {
+        } else if (Name == "--socks4" || Name == "--socks4a" || Name == "--socks5" || Name == "--socks5-hostname") {
             std::string V;
             if (!TakeValue(V))
                 return false;
             if (!SplitHostPort(V, 1080, O.SocksHost, O.SocksPort)) {
-                Error = "bad proxy address '" + V + "' (expected HOST or HOST:PORT)";
+                Error = "bad proxy address '" + V + "' (expected HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)";
                 return false;
             }
             O.SocksVersion = Name == "--socks4" ? svSocks4 : Name == "--socks4a" ? svSocks4a : svSocks5;
+            O.SocksRemoteLookup = Name == "--socks5-hostname";
             O.UseSocks = true;
             ++ProxyCount;
         } else if (Name == "--ssl" || Name == "--ssl-reqd" || Name == "--ftps") {
@@ -260,7 +262,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return true;
 
     if (ProxyCount > 1) {
-        Error = "give only one of --socks4, --socks4a and --socks5";
+        Error = "give only one of --socks4, --socks4a, --socks5 and --socks5-hostname";
         return false;
     }
     if ((!O.CaCert.empty() || O.Insecure || !O.Fingerprint.empty()) && O.Tls == ctNone) {
@@ -268,7 +270,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return false;
     }
     if (ProxyUserGiven && !O.UseSocks) {
-        Error = "--proxy-user needs --socks4, --socks4a or --socks5";
+        Error = "--proxy-user needs --socks4, --socks4a, --socks5 or --socks5-hostname";
         return false;
     }
     // The proxy protocols carry one length byte for each.
@@ -284,7 +286,7 @@ bool ParseCliArguments(const std::vector<std::string> &Argv, const char *EnvPass
         return false;
     }
     if (!SplitHostPort(Positional[0], O.Tls == ctImplicit ? 990 : 21, O.Host, O.Port)) {
-        Error = "bad host '" + Positional[0] + "' (expected HOST or HOST:PORT)";
+        Error = "bad host '" + Positional[0] + "' (expected HOST, HOST:PORT, [IPV6] or [IPV6]:PORT)";
         return false;
     }
 
@@ -416,6 +418,7 @@ std::string CliUsageText()
            "      --socks4 HOST[:PORT]    connect through a SOCKS 4 proxy (port 1080)\n"
            "      --socks4a HOST[:PORT]   connect through a SOCKS 4A proxy\n"
            "      --socks5 HOST[:PORT]    connect through a SOCKS 5 proxy\n"
+           "      --socks5-hostname HOST[:PORT]  the same, the proxy looking up the server's name\n"
            "      --proxy-user USER:PASSWORD  proxy credentials (SOCKS 4: user code only)\n"
            "      --ssl                   FTP over TLS (AUTH TLS) when the server offers it\n"
            "      --ssl-reqd              FTP over TLS, or no login at all\n"

@@ -43,6 +43,7 @@ struct TCliOptions
 
     bool UseSocks = false;
     TIpSocksVersion SocksVersion = svSocks5;
+    bool SocksRemoteLookup = false; // --socks5-hostname: the proxy looks the server's name up
     std::string SocksHost;
     uint16_t SocksPort = 1080;
     std::string SocksUser;

@@ -100,14 +100,8 @@ std::string ReasonText(int Code)
 
 bool Resolves(const std::string &Host)
 {
-    addrinfo Hints{};
-    Hints.ai_family = AF_INET;
-    Hints.ai_socktype = SOCK_STREAM;
-    addrinfo *Result = nullptr;
-    if (::getaddrinfo(Host.c_str(), nullptr, &Hints, &Result) != 0)
-        return false;
-    ::freeaddrinfo(Result);
-    return true;
+    std::vector<TSockAddrIn> Addrs;
+    return IpIsNumericHost(Host) || IpLookupAll(Host, Addrs) == 0;
 }
 
 } // namespace
@@ -318,6 +312,7 @@ void TCliSession::Start()
         Socks->SetAddress(FOptions.SocksHost);
         Socks->SetPort(FOptions.SocksPort);
         Socks->SetSocksVersion(FOptions.SocksVersion);
+        Socks->SetRemoteLookup(FOptions.SocksRemoteLookup);
         Socks->SetUserCode(FOptions.SocksUser);
         Socks->SetPassword(FOptions.SocksPassword);
     }
@@ -335,9 +330,9 @@ void TCliSession::Start()
                  "and change this session\n");
 
     if (FOptions.Verbose) {
-        std::string Line = "* Connecting to " + FOptions.Host + ":" + std::to_string(FOptions.Port);
+        std::string Line = "* Connecting to " + IpHostPortText(FOptions.Host, FOptions.Port);
         if (FOptions.UseSocks)
-            Line += " through SOCKS proxy " + FOptions.SocksHost + ":" + std::to_string(FOptions.SocksPort);
+            Line += " through SOCKS proxy " + IpHostPortText(FOptions.SocksHost, FOptions.SocksPort);
         Trace(Line);
     }
     FPhase = phLogin;
@@ -700,17 +695,16 @@ std::string TCliSession::NetworkMessage(TSocket Handle, int Code, const std::str
             return "cannot resolve host '" + EscapeText(FOptions.Host) + "'";
         const std::string Where = FOptions.UseSocks ? "proxy " + EscapeText(FOptions.SocksHost) + " port " +
                                                           std::to_string(FOptions.SocksPort)
-                                                    : EscapeText(FOptions.Host) + " port " + std::to_string(FOptions.Port);
+                                                    : EscapeText(IpHostText(FOptions.Host)) + " port " + std::to_string(FOptions.Port);
         if (!FControlConnected)
             return "cannot connect to " + Where + ": " + Reason;
         return "connection to " + Where + " failed: " + Reason;
     }
     std::string Where;
     if (TIpDataSocket *Data = FClient.FindDataSocket(Handle, false)) {
-        char Text[INET_ADDRSTRLEN] = "";
         const TSockAddrIn &Addr = Data->RemoteAddr();
-        if (::inet_ntop(AF_INET, &Addr.sin_addr, Text, sizeof Text) && Addr.sin_addr.s_addr != 0)
-            Where = std::string(" to ") + Text + " port " + std::to_string(ntohs(Addr.sin_port));
+        if (!IpAddrUnspecified(Addr))
+            Where = " to " + IpAddrText(Addr) + " port " + std::to_string(IpAddrPort(Addr));
     }
     return "data connection" + Where + " failed: " + Reason;
 }

@@ -130,9 +130,9 @@ TEST_P(E2eWindow, LogsInBrowsesNavigatesAndReconnectsActively)
     EXPECT_EQ(Text("RemoteFolder"), "/www/"); // keeps its last value
 
     // Connect again, actively.
-    const auto Pasv = [&] { return Find<QPlainTextEdit>("ReplyMemo")->toPlainText().count(QStringLiteral("< 227")); };
+    const auto Pasv = [&] { return Find<QPlainTextEdit>("ReplyMemo")->toPlainText().count(QStringLiteral("< 229")); };
     const int PasvBefore = Pasv();
-    EXPECT_GT(PasvBefore, 0) << "the passive listings were answered with 227";
+    EXPECT_GT(PasvBefore, 0) << "the passive listings were answered with 229";
     Find<QCheckBox>("chkPassive")->setChecked(false);
     QTest::mouseClick(Find<QPushButton>("ConnectBtn"), Qt::LeftButton);
     EXPECT_TRUE(Text("ConnectBtn") == "Disconnect" && !Window->IpFtpClient()->PassiveMode());

@@ -405,5 +405,5 @@ TEST_F(MainWindow, AutomaticLoginListsTheRootAndShowsTheStyle)
     EXPECT_EQ(Lines[0], "USER bob");
     EXPECT_EQ(Lines[2], "FEAT");
     EXPECT_EQ(Lines[3], "SYST");
-    EXPECT_EQ(Lines[6], "PASV") << "passive unless the settings say otherwise";
+    EXPECT_EQ(Lines[6], "EPSV") << "passive unless the settings say otherwise";
 }

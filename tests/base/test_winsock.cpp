@@ -20,9 +20,9 @@ namespace {
 
 TIpWinSockAccess &WS() { return WinSockAccess(); }
 
-TSockAddrIn Loopback(uint16_t Port)
+sockaddr_in Loopback(uint16_t Port)
 {
-    TSockAddrIn A{};
+    sockaddr_in A{};
     A.sin_family = AF_INET;
     A.sin_port = WS().htons(Port);
     A.sin_addr.s_addr = WS().inet_addr("127.0.0.1");
@@ -40,7 +40,7 @@ struct TPair
     TPair()
     {
         Listener = WS().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        TSockAddrIn A = Loopback(0);
+        sockaddr_in A = Loopback(0);
         EXPECT_EQ(WS().bind(Listener, reinterpret_cast<TSockAddr *>(&A), sizeof(A)), 0);
         EXPECT_EQ(WS().listen(Listener, 5), 0);
         int Len = sizeof(A);
@@ -213,7 +213,7 @@ TEST(SocketAccess, RefusedConnectOnLoopbackGives10061)
     const uint16_t Port = FreeTcpPort();
     const TSocket S = WS().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(S, INVALID_SOCKET);
-    TSockAddrIn A = Loopback(Port);
+    sockaddr_in A = Loopback(Port);
     int Code;
     if (WS().connect(S, reinterpret_cast<TSockAddr *>(&A), sizeof(A)) == SOCKET_ERROR &&
         WS().WSAGetLastError() == WSAEWOULDBLOCK) {
@@ -266,7 +266,7 @@ TEST(SocketAccess, RecvAndSendFollowTheWinSockRules)
 TEST(SocketAccess, AddressesOptionsAndFailures)
 {
     TPair P;
-    TSockAddrIn Peer{};
+    sockaddr_in Peer{};
     int Len = sizeof(Peer);
     ASSERT_EQ(WS().getpeername(P.Client, reinterpret_cast<TSockAddr *>(&Peer), &Len), 0);
     EXPECT_EQ(WS().ntohs(Peer.sin_port), P.Port);
@@ -289,7 +289,7 @@ TEST(SocketAccess, AddressesOptionsAndFailures)
 
     // The port is taken by the listener.
     const TSocket S = WS().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    TSockAddrIn A = Loopback(P.Port);
+    sockaddr_in A = Loopback(P.Port);
     EXPECT_EQ(WS().bind(S, reinterpret_cast<TSockAddr *>(&A), sizeof(A)), SOCKET_ERROR);
     EXPECT_EQ(WS().WSAGetLastError(), WSAEADDRINUSE);
     // Not connected.

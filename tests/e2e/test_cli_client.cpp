@@ -373,13 +373,13 @@ TEST_F(CliBinary, ActiveAndPassiveWithVsftpd)
     ASSERT_EQ(LsActive.Status, 0) << Describe(LsActive);
     EXPECT_EQ(ListedEntry(LsActive.Out, "active.bin").at(2), std::to_string(1460 * 700 + 3)) << LsActive.Out;
     std::string Wire = Srv.WireLog();
-    EXPECT_NE(Wire.find("\"PORT 127,0,0,1,"), std::string::npos) << Wire;
-    EXPECT_EQ(Wire.find("\"PASV\""), std::string::npos) << Wire;
+    EXPECT_NE(Wire.find("\"EPRT |1|127.0.0.1|"), std::string::npos) << Wire;
+    EXPECT_EQ(Wire.find("\"EPSV\""), std::string::npos) << Wire;
 
     TCliRun PutPassive = Cli({"--active", "--passive", Host, "put", Source, "passive.bin"});
     ASSERT_EQ(PutPassive.Status, 0) << Describe(PutPassive);
     EXPECT_EQ(FileChecksum(Srv.Root() + "/passive.bin"), Sum);
-    EXPECT_NE(Srv.WireLog().find("\"PASV\""), std::string::npos);
+    EXPECT_NE(Srv.WireLog().find("\"EPSV\""), std::string::npos);
 
     TCliRun Chmod = Cli({Host, "chmod", "640", "passive.bin"});
     ASSERT_EQ(Chmod.Status, 0) << Describe(Chmod);
@@ -613,7 +613,8 @@ TEST_F(CliBinary, ThroughSocks5Proxy)
     EXPECT_NE(Refused.Err.find("SOCKS request refused - "), std::string::npos) << Describe(Refused);
 }
 
-// dante speaks SOCKS 4 and 4A as well: the version options reach the wire.
+// dante speaks SOCKS 4 and 4A as well: the version options reach the wire;
+// --socks5-hostname hands it the server's name.
 TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
 {
     if (!TPyFtpdServer::Available())
@@ -631,6 +632,12 @@ TEST_F(CliBinary, ThroughSocks4AndSocks4aProxy)
         ASSERT_EQ(Ls.Status, 0) << Option << "\n" << Describe(Ls) << Proxy.Log();
         EXPECT_EQ(ListedEntry(Ls.Out, "four.txt").size(), 5u) << Ls.Out;
     }
+    // The proxy is handed the name and looks it up itself.
+    TCliRun Named = RunCli({"-u", "tolvane:secret", "--socks5-hostname", Target(Proxy.Port()),
+                            "localhost:" + std::to_string(Srv.Port()), "ls"},
+                           {.TimeoutMs = 10000});
+    ASSERT_EQ(Named.Status, 0) << Describe(Named) << Proxy.Log();
+    EXPECT_EQ(ListedEntry(Named.Out, "four.txt").size(), 5u) << Named.Out;
     // The option is no decoration: without a proxy at that address there is
     // no connection.
     TCliRun NoProxy = RunCli({"-u", "tolvane:secret", "--socks4", Target(FreeTcpPort()), Target(Srv.Port()), "ls"},

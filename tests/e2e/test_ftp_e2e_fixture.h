@@ -23,18 +23,21 @@ class TServer
 {
 public:
     // TlsPem (key and certificate) makes it an FTP-over-TLS server.
+    // Ipv6 makes it listen on ::1.
     explicit TServer(const std::string &Kind, TPyFtpdOptions Options = {}, const std::string &TlsPem = {},
-                     bool ImplicitTls = false)
+                     bool ImplicitTls = false, bool Ipv6 = false)
         : FKind(Kind)
     {
         if (Kind == "pyftpd") {
             Options.TlsPem = TlsPem;
             Options.ImplicitTls = ImplicitTls;
+            Options.Ipv6 = Ipv6;
             FPy = std::make_unique<TPyFtpdServer>(Options);
         } else {
             TVsftpdOptions Vs;
             Vs.TlsPem = TlsPem;
             Vs.ImplicitTls = ImplicitTls;
+            Vs.Ipv6 = Ipv6;
             FVs = std::make_unique<TVsftpdServer>(Vs);
         }
     }
@@ -120,10 +123,10 @@ public:
             s += (s.empty() ? "" : ", ") + e;
         return s;
     }
-    testing::AssertionResult LoginTo(const TServer &Server)
+    testing::AssertionResult LoginTo(const TServer &Server, const std::string &Host = "127.0.0.1")
     {
         Events.clear();
-        if (!Client.Login("127.0.0.1:" + std::to_string(Server.Port()), Server.User(), Server.Password()))
+        if (!Client.Login(IpHostPortText(Host, Server.Port()), Server.User(), Server.Password()))
             return testing::AssertionFailure() << "Login refused";
         return WaitFor("fscLogin", 10000);
     }

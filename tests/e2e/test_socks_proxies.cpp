@@ -89,10 +89,10 @@ public:
                                                << "; last error: " << LastError;
         return testing::AssertionSuccess();
     }
-    testing::AssertionResult Login(const TServer &Server)
+    testing::AssertionResult Login(const TServer &Server, const std::string &Host = "127.0.0.1")
     {
         Events.clear();
-        if (!Client.Login("127.0.0.1:" + std::to_string(Server.Port()), Server.User(), Server.Password()))
+        if (!Client.Login(Host + ":" + std::to_string(Server.Port()), Server.User(), Server.Password()))
             return testing::AssertionFailure() << "Login refused";
         return WaitFor([&] { return Has("fscLogin") && Client.FtpState() == stReady; }, "login", 15000);
     }
@@ -117,6 +117,7 @@ struct TProxyCase
     bool Dante;
     TIpSocksVersion Version;
     bool Auth;
+    bool Names = false; // the proxy is given the server's name ("localhost") to look up
 };
 
 // One running proxy of the case's kind.
@@ -184,8 +185,11 @@ TEST_P(SocksProxyTest, LogsInListsUploadsAndDownloadsThroughTheProxy)
 {
     const TProxyCase &C = GetParam();
     S.UseProxy(Proxy.Port(), C.Version, Proxy.User, Proxy.Password);
+    S.Client.SocksServer()->SetRemoteLookup(C.Names);
     Server->Put("hello.txt", "hello through a proxy\r\n");
-    ASSERT_TRUE(S.Login(*Server)) << Proxy.Log();
+    ASSERT_TRUE(S.Login(*Server, C.Names ? "localhost" : "127.0.0.1")) << Proxy.Log();
+    if (C.Names)
+        EXPECT_EQ(S.Client.FindSocket(S.Client.ControlSocket(), true)->DestName(), "localhost");
 
     S.Events.clear();
     S.Client.ListDir("", true);
@@ -224,7 +228,9 @@ INSTANTIATE_TEST_SUITE_P(Proxies, SocksProxyTest,
                                            TProxyCase{"dante_socks4", true, svSocks4, false},
                                            TProxyCase{"dante_socks4a", true, svSocks4a, false},
                                            TProxyCase{"dante_socks5", true, svSocks5, false},
-                                           TProxyCase{"dante_socks5_password", true, svSocks5, true}),
+                                           TProxyCase{"dante_socks5_password", true, svSocks5, true},
+                                           TProxyCase{"dante_socks5_hostname", true, svSocks5, false, true},
+                                           TProxyCase{"microsocks_socks5_hostname", false, svSocks5, false, true}),
                          [](const ::testing::TestParamInfo<TProxyCase> &I) { return std::string(I.param.Name); });
 
 namespace {

@@ -110,9 +110,10 @@ TEST(FtpControl, RefusedAndUnresolvableHostsEndInLoginErrorAndClosed)
     EXPECT_NE(R.Errors.back().find("Fd_Connect"), std::string::npos) << R.Errors.back();
     EXPECT_EQ(R.Client.ControlSocket(), INVALID_SOCKET);
 
-    // Accepted again at once; the name error is reported before Login returns.
+    // Accepted again at once; the name error follows the lookup.
     R.Events.clear();
     ASSERT_TRUE(R.Client.Login(UnresolvableHost, "bob", "pw"));
+    ASSERT_EVENTUALLY(!R.Events.empty() && R.Client.FtpState() == stClosed, 10000);
     ASSERT_EQ(R.Events.size(), 1u) << R.Joined();
     EXPECT_EQ(R.Events[0].rfind("loginerror 1100", 0), 0u) << R.Joined();
     EXPECT_EQ(R.Client.FtpState(), stClosed);

@@ -11,10 +11,10 @@
 #include "support/TestPaths.h"
 
 
-TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter227)
+TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter229)
 {
     const std::string Data = RandomBytes(300 * 1024, 3);
-    ScriptLogin(Peer).Expect("TYPE I").Send("200 Type set to I").ExpectPasv().Expect("RETR dir/f.bin")
+    ScriptLogin(Peer.ExtendedCommands()).Expect("TYPE I").Send("200 Type set to I").ExpectEpsv().Expect("RETR dir/f.bin")
         .Send("150 Opening BINARY connection").AcceptData().SendData(Data).CloseData().Send("226 Done");
     ASSERT_TRUE(LoginTo(R, Peer));
     R.Events.clear();
@@ -37,7 +37,7 @@ TEST_F(TTransferTest, PassiveBinaryDownloadSendsRetrRightAfter227)
     EXPECT_EQ(R.Client.DataSocket(), INVALID_SOCKET);
     EXPECT_EQ(DirEntries(Dir.Path()), std::vector<std::string>{"f.bin"});
     EXPECT_EQ(Peer.Received(),
-              (std::vector<std::string>{"USER bob", "PASS pw", "FEAT", "TYPE I", "PASV", "RETR dir/f.bin"}));
+              (std::vector<std::string>{"USER bob", "PASS pw", "FEAT", "TYPE I", "EPSV", "RETR dir/f.bin"}));
 }
 
 TEST_F(TTransferTest, ActiveListingSendsPortFirstAndRaisesNoProgress)
@@ -59,10 +59,11 @@ TEST_F(TTransferTest, ActiveListingSendsPortFirstAndRaisesNoProgress)
     // The server reached the data connection at the port the PORT line named.
     const uint16_t ListenPort = Peer.DataPort();
     const auto Got = Peer.Received();
-    ASSERT_EQ(Got.size(), 8u);
-    EXPECT_EQ(Got[5], "PORT 127,0,0,1," + std::to_string(ListenPort / 256) + "," + std::to_string(ListenPort % 256));
-    EXPECT_EQ(Got[6], "TYPE A");
-    EXPECT_EQ(Got[7], "LIST");
+    ASSERT_EQ(Got.size(), 9u);
+    EXPECT_EQ(Got[5].rfind("EPRT |1|127.0.0.1|", 0), 0u) << Got[5];
+    EXPECT_EQ(Got[6], "PORT 127,0,0,1," + std::to_string(ListenPort / 256) + "," + std::to_string(ListenPort % 256));
+    EXPECT_EQ(Got[7], "TYPE A");
+    EXPECT_EQ(Got[8], "LIST");
     EXPECT_EQ(R.Progress, 0);
     EXPECT_EQ(R.Infos.back(), Listing);
     ASSERT_EQ(Tree.Listings.size(), 1u);
@@ -396,9 +397,10 @@ TEST_F(TTransferTest, AMalformed227EndsTheTransferWithAnError)
     ASSERT_TRUE(Peer.WaitDone());
     // (The 200 to NOOP then sends the stacked RETR, as after any error.)
     const auto Got = Peer.Received();
-    ASSERT_GE(Got.size(), 6u);
-    EXPECT_EQ(Got[4], "PASV");
-    EXPECT_EQ(Got[5], "NOOP");
+    ASSERT_GE(Got.size(), 7u);
+    EXPECT_EQ(Got[4], "EPSV");
+    EXPECT_EQ(Got[5], "PASV");
+    EXPECT_EQ(Got[6], "NOOP");
 }
 
 TEST_F(TTransferTest, FileOperationsWriteTheirEventLogLines)

@@ -70,9 +70,9 @@ TEST(DataSocketConnect, ConnectReportsBothEndsAndTheStatusEventCarriesThem)
     const TSocket H = Client.ConnectSocket(L.Address());
     TBlockingSocket Peer = L.Accept();
     ASSERT_EVENTUALLY(Statuses == 1, 5000);
-    EXPECT_EQ(Seen.RemAddr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(IpAddrV4(Seen.RemAddr), htonl(INADDR_LOOPBACK));
     EXPECT_EQ(Seen.RemPort, L.Port());
-    EXPECT_EQ(Seen.LocAddr, htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(IpAddrV4(Seen.LocAddr), htonl(INADDR_LOOPBACK));
     EXPECT_NE(Seen.LocPort, 0);
     EXPECT_TRUE(Client.IsSocketConnected(H));
     EXPECT_EQ(Client.FindSocket(H, true)->GetRemoteHost(), L.Address());

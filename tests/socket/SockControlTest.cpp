@@ -50,24 +50,39 @@ TEST(SockControlLogText, HeaderLinesAndHexDumpRows)
     EXPECT_EQ(Dump(0x80000000u, 9, "x"), "") << "other kinds give no text here";
 }
 
-TEST(SockControlAddresses, ResolveAddressWithPortsDefaultsAndDotlessHostPort)
+TEST(SockControlAddresses, ResolveAddressReadsEveryHostForm)
 {
     TRecordingClient C;
-    TSockAddrIn A;
-    C.ResolveAddress("127.0.0.1", A, 21);
-    EXPECT_EQ(A.sin_family, AF_INET);
-    EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(ntohs(A.sin_port), 21);
-    C.ResolveAddress("127.0.0.1:2121", A, 21);
-    EXPECT_EQ(ntohs(A.sin_port), 2121);
-    C.ResolveAddress("localhost:2121", A, 21);
-    EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK)) << "a dotless name with a port is that name";
-    EXPECT_EQ(ntohs(A.sin_port), 2121);
-    C.ResolveAddress("localhost", A, 990);
-    EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(ntohs(A.sin_port), 990);
-    C.ResolveAddress("255.255.255.255", A, 1);
-    EXPECT_EQ(A.sin_addr.s_addr, 0xFFFFFFFFu);
+    struct TCase
+    {
+        const char *Text;
+        uint16_t Default;
+        const char *Address;
+        uint16_t Port;
+    };
+    const TCase Cases[] = {
+        {"127.0.0.1", 21, "127.0.0.1", 21},
+        {"127.0.0.1:2121", 21, "127.0.0.1", 2121},
+        {"localhost:2121", 21, "127.0.0.1", 2121}, // a dotless name with a port is that name
+        {"localhost", 990, "127.0.0.1", 990},
+        {"255.255.255.255", 1, "255.255.255.255", 1},
+        {"::1", 21, "::1", 21},                    // a bare IPv6 literal has no port
+        {"[::1]", 21, "::1", 21},
+        {"[::1]:2121", 21, "::1", 2121},
+        {"[fe80::1:2]:990", 21, "fe80::1:2", 990},
+        {"2001:db8::7", 21, "2001:db8::7", 21},
+    };
+    for (const TCase &T : Cases) {
+        SCOPED_TRACE(T.Text);
+        TSockAddrIn A{};
+        C.ResolveAddress(T.Text, A, T.Default);
+        EXPECT_EQ(IpAddrText(A), T.Address);
+        EXPECT_EQ(IpAddrPort(A), T.Port);
+        EXPECT_EQ(IpEndpointText(A), IpHostPortText(T.Address, T.Port));
+    }
+    EXPECT_EQ(IpHostPortText("::1", 21), "[::1]:21");
+    EXPECT_EQ(IpHostPortText("ftp.example.org", 21), "ftp.example.org:21");
+    TSockAddrIn A{};
     try {
         C.ResolveAddress("", A, 21);
         FAIL() << "no host must raise";
@@ -78,13 +93,13 @@ TEST(SockControlAddresses, ResolveAddressWithPortsDefaultsAndDotlessHostPort)
     EXPECT_EQ(C.ParseDottedAddress("10.1.2.3"), htonl(0x0A010203u));
     EXPECT_EQ(C.ParseDottedAddress("not an address"), 0xFFFFFFFFu);
     EXPECT_EQ(C.AddressToText(htonl(0x0A010203u)), "10.1.2.3");
-    EXPECT_EQ(C.LookupHost("no-such-host.invalid"), 0u);
+    EXPECT_FALSE(C.LookupHost("no-such-host.invalid", A));
     // Text with a NUL or another control byte names no host: "localhost\0x"
     // must not be looked up as "localhost".
-    EXPECT_NE(C.LookupHost("localhost"), 0u);
-    EXPECT_EQ(C.LookupHost(std::string("localhost\0x", 11)), 0u);
+    EXPECT_TRUE(C.LookupHost("localhost", A));
+    EXPECT_FALSE(C.LookupHost(std::string("localhost\0x", 11), A));
     EXPECT_EQ(WinSockAccess().WSAGetLastError(), WSAHOST_NOT_FOUND);
-    EXPECT_EQ(C.LookupHost("local\thost"), 0u);
+    EXPECT_FALSE(C.LookupHost("local\thost", A));
     EXPECT_EQ(WinSockAccess().WSAGetLastError(), WSAHOST_NOT_FOUND);
 }
 
@@ -93,6 +108,7 @@ TEST(SockControlAddresses, ConnectHandleReportsAnUnresolvableNameAndRefusesAConn
     TRecordingClient C;
     const TSocket H = C.CreateSocket();
     C.ConnectHandle(H, "no-such-host.invalid");
+    ASSERT_EVENTUALLY(!C.Errors.empty(), 10000) << "the lookup's failure arrives as an event";
     ASSERT_EQ(C.Errors.size(), 1u);
     EXPECT_GE(C.Errors[0].Code, 11001);
     EXPECT_LE(C.Errors[0].Code, 11004);
@@ -385,7 +401,7 @@ TEST(BaseSocket, WithAProxyConfiguredConnectGoesToTheProxyWhileRemoteAddrKeepsTh
     TIpBaseSocket *S = C.FindSocket(H, true);
     EXPECT_EQ(S->SocksState(), 1);
     EXPECT_EQ(S->SocksInfo().Address(), "127.0.0.1");
-    EXPECT_EQ(ntohs(S->RemoteAddr().sin_port), 9);
+    EXPECT_EQ(IpAddrPort(S->RemoteAddr()), 9);
     TBlockingSocket Peer = Proxy.Accept();
     ASSERT_TRUE(Peer.IsOpen()) << "the connection goes to the proxy";
     ASSERT_EVENTUALLY(S->Connected(), 5000);
@@ -619,12 +635,12 @@ TEST(SockControlAddresses, BlanksAroundAHostAreNoPartOfIt)
     for (const char *Text : {"localhost:2121 ", " localhost:2121", "\tlocalhost:2121\t"}) {
         SCOPED_TRACE(Text);
         C.ResolveAddress(Text, A, 21);
-        EXPECT_EQ(ntohs(A.sin_port), 2121);
-        EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+        EXPECT_EQ(IpAddrPort(A), 2121);
+        EXPECT_EQ(IpAddrV4(A), htonl(INADDR_LOOPBACK));
     }
     C.ResolveAddress(" 127.0.0.1 ", A, 21);
-    EXPECT_EQ(A.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
-    EXPECT_EQ(ntohs(A.sin_port), 21);
+    EXPECT_EQ(IpAddrV4(A), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(IpAddrPort(A), 21);
 }
 
 TEST(SockControlLogs, AnOverwrittenLogHeldByAnotherWriterIsLeftAlone)

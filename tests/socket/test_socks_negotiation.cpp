@@ -35,11 +35,9 @@ std::string Hex(const std::string &S)
 
 TSockAddrIn Dest(const char *Addr, uint16_t Port)
 {
-    TSockAddrIn A;
-    std::memset(&A, 0, sizeof(A));
-    A.sin_family = AF_INET;
-    A.sin_addr.s_addr = inet_addr(Addr);
-    A.sin_port = htons(Port);
+    TSockAddrIn A{};
+    EXPECT_TRUE(IpParseNumericHost(Addr, A));
+    IpSetAddrPort(A, Port);
     return A;
 }
 
@@ -84,7 +82,10 @@ TEST(SocksRequests, Version5OffersNoAuthenticationAndUserPasswordAndConnectsByIp
 {
     const TSockAddrIn D = Dest("192.168.7.9", 2121);
     EXPECT_EQ(Hex(IpSocksFirstRequest(*NewProxy(svSocks5, "u", "p"), D)), "05 02 00 02");
-    EXPECT_EQ(Hex(IpSocks5ConnectRequest(D.sin_addr.s_addr, D.sin_port)), "05 01 00 01 c0 a8 07 09 08 49");
+    EXPECT_EQ(Hex(IpSocks5ConnectRequestTo(D)), "05 01 00 01 c0 a8 07 09 08 49");
+    EXPECT_EQ(Hex(IpSocks5ConnectRequestTo(Dest("2001:db8::1", 21))),
+              "05 01 00 04 20 01 0d b8 00 00 00 00 00 00 00 00 00 00 00 01 00 15")
+        << "an IPv6 destination goes as one";
 }
 
 TEST(SocksRequests, UserPasswordRequestCapsEachFieldAt255Bytes)
@@ -129,6 +130,28 @@ TEST(SocksReplies, Version4GrantTakesTheProxysAddressAndLeavesFollowingBytesAsDa
     EXPECT_EQ(State, IpSocksGranted);
     EXPECT_EQ(S.Addr, inet_addr("127.0.0.2"));
     EXPECT_EQ(ntohs(S.Port), 0x9c41);
+}
+
+TEST(SocksRequests, ANameForTheProxyToLookUpGoesAsANameIn4aAnd5)
+{
+    const TSockAddrIn Port21 = IpAddrAny(AF_INET, 21);
+    EXPECT_EQ(Hex(IpSocksFirstRequest(*NewProxy(svSocks4a, "u"), Port21, "ftp.lan")),
+              "04 01 00 15 00 00 00 01 75 00 66 74 70 2e 6c 61 6e 00");
+    const auto Five = NewProxy(svSocks5);
+    uint8_t State = IpSocksFirstSent;
+    const TIpSocksStep S =
+        IpSocksReply(State, *Five, Port21, reinterpret_cast<const uint8_t *>("\x05\x00"), 2, "ftp.lan");
+    ASSERT_EQ(S.Action, saSend);
+    EXPECT_EQ(Hex(S.Request), "05 01 00 03 07 66 74 70 2e 6c 61 6e 00 15");
+    // Who is given names: 4A always, 5 when asked to, 4 never.
+    EXPECT_TRUE(NewProxy(svSocks4a)->SendsNames());
+    EXPECT_FALSE(NewProxy(svSocks4)->SendsNames());
+    EXPECT_FALSE(Five->SendsNames());
+    Five->SetRemoteLookup(true);
+    EXPECT_TRUE(Five->SendsNames());
+    TIpSocksServerInfo Copy;
+    Copy.Assign(Five.get());
+    EXPECT_TRUE(Copy.SendsNames());
 }
 
 TEST(SocksReplies, Version5WithoutAuthenticationGoesFromMethodToConnectToGranted)
@@ -200,8 +223,7 @@ TEST(SocksReplies, Version5ConnectReplyWithIpv6OrNamedBoundAddressIsConsumedWhol
     EXPECT_EQ(S.Action, saGranted);
     EXPECT_EQ(S.Consumed, 22);
     // No IPv4 bound address: the destination is kept.
-    EXPECT_EQ(S.Addr, D.sin_addr.s_addr);
-    EXPECT_EQ(S.Port, D.sin_port);
+    EXPECT_TRUE(S.KeepDest);
 
     const std::string Named = Bytes({5, 0, 0, 3, 4}) + "host" + Bytes({0, 21});
     State = IpSocksConnectSent;

@@ -68,9 +68,9 @@ TEST(SocksSocket, Version4ConnectsOnlyWhenGrantedAndReportsTheProxysAddress)
     P.Proxy.Release();
     ASSERT_EVENTUALLY(P.Client.Connects == 1, 5000);
     EXPECT_EQ(P.Socket()->SocksState(), IpSocksGranted);
-    EXPECT_EQ(P.ConnectRec.RemAddr, inet_addr("127.0.0.2"));
+    EXPECT_EQ(IpAddrV4(P.ConnectRec.RemAddr), inet_addr("127.0.0.2"));
     EXPECT_EQ(P.ConnectRec.RemPort, 0x1234);
-    EXPECT_EQ(P.ConnectRec.LocAddr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(IpAddrV4(P.ConnectRec.LocAddr), inet_addr("127.0.0.1"));
     EXPECT_TRUE(P.Proxy.WaitDone(5000));
     // The reply is not data.
     EXPECT_EQ(P.Socket()->GetStatistics().Received(), 0u);

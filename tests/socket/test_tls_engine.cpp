@@ -261,6 +261,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "certificate verify failed: host name mismatch"},
         TVerifyCase{"other_address", &TTestCerts::ServerPem, &TTestCerts::CaFile, "127.0.0.2", true,
                     "certificate verify failed: IP address mismatch"},
+        TVerifyCase{"trusted_ipv6_address", &TTestCerts::ServerPem, &TTestCerts::CaFile, "::1", true, ""},
+        TVerifyCase{"other_ipv6_address", &TTestCerts::ServerPem, &TTestCerts::CaFile, "::2", true,
+                    "certificate verify failed: IP address mismatch"},
         TVerifyCase{"unverified_accepts_anything", &TTestCerts::ExpiredPem, &TTestCerts::OtherCaFile,
                     "ftp.example.org", false, ""}),
     [](const testing::TestParamInfo<TVerifyCase> &Info) { return std::string(Info.param.Name); });

@@ -55,19 +55,30 @@ bool TBlockingSocket::Connect(uint16_t port, int timeoutMs, const std::string &h
     Close();
     FEof = false;
     FBuf.clear();
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1 || (ntohl(a.sin_addr.s_addr) >> 24) != 127) {
-        FError = "refusing to connect to non-loopback address " + host;
-        return false;
+    sockaddr_storage s{};
+    socklen_t len = 0;
+    if (host == "::1") {
+        auto &a = reinterpret_cast<sockaddr_in6 &>(s);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(port);
+        a.sin6_addr = in6addr_loopback;
+        len = sizeof a;
+    } else {
+        auto &a = reinterpret_cast<sockaddr_in &>(s);
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1 || (ntohl(a.sin_addr.s_addr) >> 24) != 127) {
+            FError = "refusing to connect to non-loopback address " + host;
+            return false;
+        }
+        len = sizeof a;
     }
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    FFd = ::socket(s.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (FFd < 0) {
         FError = std::strerror(errno);
         return false;
     }
-    int rc = ::connect(FFd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    int rc = ::connect(FFd, reinterpret_cast<sockaddr *>(&s), len);
     if (rc != 0 && errno != EINPROGRESS) {
         FError = std::string("connect: ") + std::strerror(errno);
         Close();

@@ -187,7 +187,7 @@ testing::AssertionResult TRealPeer::Start()
         bool up = false;
         while (NowMs() < deadline && FProcess.Running()) {
             TBlockingSocket probe;
-            if (probe.Connect(FPort, 500)) {
+            if (probe.Connect(FPort, 500, ListenHost())) {
                 up = true;
                 break;
             }
@@ -279,7 +279,7 @@ Handler.auth_failed_timeout = cfg["auth_delay"]
 Handler.unicode_errors = "surrogateescape"
 if cfg["windows"]:
     Handler.abstracted_fs = WindowsFS
-server = FTPServer(("127.0.0.1", cfg["port"]), Handler)
+server = FTPServer((cfg["host"], cfg["port"]), Handler)
 server.max_cons = 64
 server.serve_forever()
 )PY";
@@ -323,7 +323,8 @@ testing::AssertionResult TPyFtpdServer::Prepare(std::vector<std::string> &argv, 
         << ", \"pasv_min\": " << FPasvMin << ", \"pasv_max\": " << PassiveMax()
         << ", \"auth_delay\": " << FOptions.AuthFailedDelayMs / 1000.0
         << ", \"tls_pem\": " << JsonString(FOptions.TlsPem)
-        << ", \"implicit\": " << (FOptions.ImplicitTls ? "true" : "false") << "}\n";
+        << ", \"implicit\": " << (FOptions.ImplicitTls ? "true" : "false")
+        << ", \"host\": " << JsonString(ListenHost()) << "}\n";
     if (!WriteFile(FDir.File("config.json"), cfg.str()) || !WriteFile(FDir.File("server.py"), kPyFtpdScript))
         return testing::AssertionFailure() << "pyftpd: cannot write its config into " << WorkDir();
     if (FOptions.RunAsTestAccount) {
@@ -383,7 +384,8 @@ testing::AssertionResult TVsftpdServer::Prepare(std::vector<std::string> &argv, 
         return testing::AssertionFailure() << "vsftpd: cannot chown " << FRoot;
     FPasvMin = FreeTcpPortRange(FOptions.PassivePorts);
     std::ostringstream c;
-    c << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << FPort << "\nbackground=NO\n"
+    c << (FOptions.Ipv6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n" : "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n")
+      << "listen_port=" << FPort << "\nbackground=NO\n"
       << "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\nchmod_enable=YES\n"
       << "local_root=" << FRoot << "\nchroot_local_user=YES\nallow_writeable_chroot=YES\n"
       << "secure_chroot_dir=" << FDir.File("empty") << "\n"

@@ -58,6 +58,8 @@ protected:
     virtual testing::AssertionResult Prepare(std::vector<std::string> &argv, uid_t &uid, gid_t &gid) = 0;
     // Extra log files besides the console capture.
     virtual std::string ExtraLog() const { return {}; }
+    // The loopback address it listens on.
+    virtual std::string ListenHost() const { return "127.0.0.1"; }
 
     std::string FName;
     TTempDir FDir;
@@ -78,6 +80,7 @@ struct TPyFtpdOptions
     int AuthFailedDelayMs = 3000;    // pyftpdlib's delay before "530" on a bad password
     std::string TlsPem = {};         // key + certificate: FTP over TLS, required for login and data
     bool ImplicitTls = false;        // with TlsPem: TLS from the first byte
+    bool Ipv6 = false;               // listen on ::1 instead of 127.0.0.1
 };
 
 class TPyFtpdServer : public TRealPeer
@@ -95,6 +98,7 @@ public:
 protected:
     testing::AssertionResult Prepare(std::vector<std::string> &argv, uid_t &uid, gid_t &gid) override;
     std::string ExtraLog() const override;
+    std::string ListenHost() const override { return FOptions.Ipv6 ? "::1" : "127.0.0.1"; }
 
 private:
     TPyFtpdOptions FOptions;
@@ -108,6 +112,7 @@ struct TVsftpdOptions
     int PassivePorts = 16;
     std::string TlsPem = {};  // key + certificate: FTP over TLS, required for login and data
     bool ImplicitTls = false; // with TlsPem: TLS from the first byte
+    bool Ipv6 = false;        // listen on ::1 instead of 127.0.0.1
 };
 
 class TVsftpdServer : public TRealPeer
@@ -130,6 +135,7 @@ public:
 protected:
     testing::AssertionResult Prepare(std::vector<std::string> &argv, uid_t &uid, gid_t &gid) override;
     std::string ExtraLog() const override;
+    std::string ListenHost() const override { return FOptions.Ipv6 ? "::1" : "127.0.0.1"; }
 
 private:
     TVsftpdOptions FOptions;

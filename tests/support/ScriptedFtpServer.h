@@ -18,5 +18,5 @@
 class TScriptedFtpServer : public TScriptedPeer
 {
 public:
-    TScriptedFtpServer() = default;
+    explicit TScriptedFtpServer(bool ipv6 = false) : TScriptedPeer(ipv6) {}
 };

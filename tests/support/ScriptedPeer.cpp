@@ -22,26 +22,37 @@ namespace {
 constexpr size_t kIdleReadLimit = 16u << 20;
 constexpr size_t kMaxLine = 1u << 20;
 
-int ListenLoopback(uint16_t *port, bool listening = true, uint16_t wanted = 0)
+int ListenLoopback(uint16_t *port, bool listening = true, uint16_t wanted = 0, bool ipv6 = false)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(wanted);
+    sockaddr_storage s{};
+    socklen_t len = 0;
+    if (ipv6) {
+        auto &a = reinterpret_cast<sockaddr_in6 &>(s);
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_loopback;
+        a.sin6_port = htons(wanted);
+        len = sizeof a;
+    } else {
+        auto &a = reinterpret_cast<sockaddr_in &>(s);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(wanted);
+        len = sizeof a;
+    }
     // A given port is reused while the last connection on it lingers.
     const int on = 1;
     if (wanted != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || (listening && ::listen(fd, 16) != 0) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&s), len) != 0 || (listening && ::listen(fd, 16) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&s), &len) != 0) {
         ::close(fd);
         return -1;
     }
-    *port = ntohs(a.sin_port);
+    // Both families keep the port at the same place.
+    *port = ntohs(reinterpret_cast<sockaddr_in &>(s).sin_port);
     return fd;
 }
 
@@ -95,9 +106,9 @@ std::string EscapeBytes(std::string_view bytes, size_t maxLen)
     return out;
 }
 
-TScriptedPeer::TScriptedPeer()
+TScriptedPeer::TScriptedPeer(bool ipv6) : FIpv6(ipv6)
 {
-    FListenFd = ListenLoopback(&FPort);
+    FListenFd = ListenLoopback(&FPort, true, 0, ipv6);
     FStopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     FStepFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (FListenFd < 0 || FStopFd < 0 || FStepFd < 0)
@@ -289,6 +300,15 @@ std::optional<std::string> TScriptedPeer::ReadControlLine(int timeoutMs)
     if (!NeedControl(timeoutMs))
         return std::nullopt;
     auto line = FCtrl.ReadLine(timeoutMs, kMaxLine);
+    // Like the many servers that know only PASV and PORT, unless the script
+    // takes the extended commands itself.
+    while (line && !FExtended && (*line == "EPSV" || line->compare(0, 5, "EPRT ") == 0)) {
+        if (!FCtrl.SendAll("500 Unknown command.\r\n", timeoutMs)) {
+            Fail("send failed: " + FCtrl.LastError());
+            return std::nullopt;
+        }
+        line = FCtrl.ReadLine(timeoutMs, kMaxLine);
+    }
     if (!line) {
         if (FCtrl.PeerClosed()) {
             std::lock_guard<std::mutex> g(FMutex);
@@ -503,7 +523,7 @@ TScriptedPeer &TScriptedPeer::OpenPassiveAt(uint16_t wanted, const std::string &
             return false;
         CloseFd(s.FPasvFd);
         uint16_t port = 0;
-        s.FPasvFd = ListenLoopback(&port, true, wanted);
+        s.FPasvFd = ListenLoopback(&port, true, wanted, s.FIpv6);
         if (s.FPasvFd < 0)
             return s.Fail(std::string("cannot open a passive listener: ") + std::strerror(errno));
         {
@@ -529,7 +549,7 @@ TScriptedPeer &TScriptedPeer::RefusePassive(const std::string &replyTemplate)
         // Bound but not listening: the port stays ours and connects get RST.
         CloseFd(s.FRefuseFd);
         uint16_t port = 0;
-        s.FRefuseFd = ListenLoopback(&port, false);
+        s.FRefuseFd = ListenLoopback(&port, false, 0, s.FIpv6);
         if (s.FRefuseFd < 0)
             return s.Fail("cannot reserve a port");
         {
@@ -547,6 +567,40 @@ TScriptedPeer &TScriptedPeer::AcceptData()
     return Add("accept data connection", [](TScriptedPeer &s, int t) {
         s.FData.Close();
         return s.AcceptOn(s.FPasvFd, s.FData, t, "passive data");
+    });
+}
+
+TScriptedPeer &TScriptedPeer::ExtendedCommands()
+{
+    FExtended = true;
+    return *this;
+}
+
+TScriptedPeer &TScriptedPeer::ExpectEpsv(const std::string &replyTemplate)
+{
+    return Expect("EPSV").OpenPassive(replyTemplate);
+}
+
+TScriptedPeer &TScriptedPeer::ExpectEprt()
+{
+    return Add("expect EPRT", [](TScriptedPeer &s, int t) {
+        auto got = s.ReadControlLine(t);
+        if (!got)
+            return false;
+        // "EPRT |1|127.0.0.1|port|" or "EPRT |2|::1|port|"
+        const std::string want = s.FIpv6 ? "EPRT |2|::1|" : "EPRT |1|127.0.0.1|";
+        unsigned port = 0;
+        char tail = 0;
+        char extra = 0;
+        if (got->compare(0, want.size(), want) != 0 ||
+            std::sscanf(got->c_str() + want.size(), "%u%c%c", &port, &tail, &extra) != 2 || tail != '|' ||
+            port == 0 || port > 65535)
+            return s.Fail("expected \"" + want + "port|\" but received \"" + EscapeBytes(*got) + "\"");
+        s.FPortHost = s.FIpv6 ? "::1" : "127.0.0.1";
+        s.FPortPort = static_cast<uint16_t>(port);
+        std::lock_guard<std::mutex> g(s.FMutex);
+        s.FDataPort = s.FPortPort;
+        return true;
     });
 }
 

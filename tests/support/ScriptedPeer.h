@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,7 +30,8 @@
 class TScriptedPeer
 {
 public:
-    TScriptedPeer();
+    // On ::1 instead (control and passive listeners) with ipv6.
+    explicit TScriptedPeer(bool ipv6 = false);
     virtual ~TScriptedPeer();
     TScriptedPeer(const TScriptedPeer &) = delete;
     TScriptedPeer &operator=(const TScriptedPeer &) = delete;
@@ -83,6 +85,12 @@ public:
     TScriptedPeer &RefusePassive(const std::string &replyTemplate = "227 Entering Passive Mode ({addr}).");
     TScriptedPeer &AcceptData();     // accepts on the passive listener
     TScriptedPeer &ExpectPort();     // next line is "PORT h1,h2,h3,h4,p1,p2" (loopback); no reply is sent
+    // Unless this is called (before the client connects), EPSV and EPRT are
+    // answered "500 Unknown command." by the peer itself and never reach
+    // the script, like a server that knows only PASV and PORT.
+    TScriptedPeer &ExtendedCommands();
+    TScriptedPeer &ExpectEpsv(const std::string &replyTemplate = "229 Entering Extended Passive Mode (|||{port}|)");
+    TScriptedPeer &ExpectEprt();     // next line is "EPRT |1|127.0.0.1|port|" (|2|::1| on ::1); no reply is sent
     TScriptedPeer &ConnectData();    // connects to the address of the last PORT
     TScriptedPeer &SendData(const std::string &bytes);
     TScriptedPeer &ReceiveData();    // everything until the client closes the data connection
@@ -134,6 +142,8 @@ private:
     void Wake(int fd);
 
     uint16_t FPort = 0;
+    const bool FIpv6 = false;
+    std::atomic<bool> FExtended{false};
     int FListenFd = -1;
     int FStopFd = -1;
     int FStepFd = -1;

@@ -50,7 +50,7 @@ TTestCerts Make()
     };
     const bool Ok = MakeCa("ca") && MakeCa("other") &&
                     Run(O + "genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + D + "/server.key", C.Error) &&
-                    Sign("localhost", "DNS:localhost,IP:127.0.0.1", "-days 365") &&
+                    Sign("localhost", "DNS:localhost,IP:127.0.0.1,IP:::1", "-days 365") &&
                     Sign("expired", "DNS:localhost,IP:127.0.0.1", "-startdate 20200101000000Z -enddate 20210101000000Z") &&
                     Sign("wrongname", "DNS:other.invalid", "-days 365") &&
                     Sign("cnonly", "", "-days 365", "localhost") && Sign("partial", "DNS:f*.test.lan", "-days 365") &&

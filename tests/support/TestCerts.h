@@ -11,7 +11,7 @@ struct TTestCerts
 {
     std::string CaFile;       // the test CA's certificate
     std::string OtherCaFile;  // a CA that signed none of the servers' certificates
-    std::string ServerPem;    // localhost + 127.0.0.1, valid
+    std::string ServerPem;    // localhost + 127.0.0.1 + ::1, valid
     std::string ExpiredPem;   // localhost + 127.0.0.1, expired in 2021
     std::string WrongNamePem; // only "other.invalid"
     std::string CnOnlyPem;    // CN=localhost and no subjectAltName
