@@ -8,6 +8,8 @@
 
 #include <charconv>
 
+#include "base/IpAddress.h"
+
 std::string RemoteFolderCaption(const std::string &Info)
 {
     if (Info == "/")
@@ -153,4 +155,19 @@ QString ReplyForPeople(const std::string &Text)
         Start = End + 1;
     }
     return Lines.join(QLatin1Char(' '));
+}
+
+QString HostForPeople(const std::string &Typed, uint16_t DefaultPort)
+{
+    std::string Host;
+    std::string Port;
+    if (!IpSplitHostPort(Typed, Host, Port) || Host.find(':') == std::string::npos)
+        return DisplayName(Typed);
+    unsigned Number = DefaultPort;
+    if (!Port.empty()) {
+        const auto [End, Error] = std::from_chars(Port.data(), Port.data() + Port.size(), Number);
+        if (Error != std::errc() || End != Port.data() + Port.size() || Number > 65535)
+            return DisplayName(Typed);
+    }
+    return QString::fromStdString(IpHostPortText(Host, static_cast<uint16_t>(Number)));
 }

@@ -50,6 +50,11 @@ bool IsLocalFolder(const std::string &Path);
 // of a name nor make it look like another one.
 QString DisplayName(const std::string &Bytes);
 
+// How a typed host is shown in titles and messages: an IPv6 literal with
+// its brackets and port ("[::1]:21", DefaultPort when none was typed),
+// anything else as DisplayName shows it.
+QString HostForPeople(const std::string &Typed, uint16_t DefaultPort);
+
 // A reply or an error text in one line for a message: its lines joined by
 // blanks, each shown as DisplayName shows a name.
 QString ReplyForPeople(const std::string &Text);

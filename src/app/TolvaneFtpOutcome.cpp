@@ -77,11 +77,11 @@ void TTolvaneFtp::IpFtpClientFtpLoginError(TObject *, int ErrorCode, const std::
     if (ErrorCode == EngineTls::CertificateRefusedCode && FTrust->Refused()) {
         // The user has just said no: that needs no message box.
         Report(tr("Not connected to %1: its certificate was not trusted, so nothing was sent to it.")
-                   .arg(DisplayName(FClient->Host())));
+                   .arg(HostForPeople(FClient->Host(), DefaultPortOf(Encryption()))));
         return;
     }
     // The unattended upload says it in its own message, with this reason.
-    Report(tr("Could not connect to %1: %2").arg(DisplayName(FClient->Host()), ReplyForPeople(Error)),
+    Report(tr("Could not connect to %1: %2").arg(HostForPeople(FClient->Host(), DefaultPortOf(Encryption())), ReplyForPeople(Error)),
            !UnattendedPending());
 }
 
@@ -101,7 +101,7 @@ void TTolvaneFtp::IpFtpClientFtpError(TObject *, int, const std::string &Error)
         FSessionWanted = false;
         FOp = opNone;
         SetConnectCaption(false);
-        Report(tr("%1 refused the login: %2").arg(DisplayName(FClient->Host()), Why), !UnattendedPending());
+        Report(tr("%1 refused the login: %2").arg(HostForPeople(FClient->Host(), DefaultPortOf(Encryption())), Why), !UnattendedPending());
         const TSocket Control = FClient->ControlSocket();
         QTimer::singleShot(0, this, [this, Control] {
             if (Control != INVALID_SOCKET && FClient->ControlSocket() == Control && !FClient->LoggedIn())
@@ -190,7 +190,7 @@ void TTolvaneFtp::LoginTimerTimer()
 {
     if (FClient->LoggedIn() || FClient->FtpState() == stClosed)
         return;
-    const QString Host = DisplayName(FClient->Host());
+    const QString Host = HostForPeople(FClient->Host(), DefaultPortOf(Encryption()));
     FLoginTrouble = "no login within the time allowed";
     FSessionWanted = false;
     FOp = opNone;

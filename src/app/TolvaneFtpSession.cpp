@@ -272,7 +272,7 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
             const bool InTransfer = FOp == opUpload || FOp == opDownload;
             Report(InTransfer    ? tr("%1 failed: the connection to the server closed.").arg(DisplayName(FOpName))
                    : FOp == opLogin ? tr("The login to %1 failed: the server closed the connection.")
-                                          .arg(DisplayName(FClient->Host()))
+                                          .arg(HostForPeople(FClient->Host(), DefaultPortOf(Encryption())))
                                     : tr("The server closed the connection."),
                    InTransfer || (FOp == opLogin && !UnattendedPending()));
         } else if (FOp != opNone) {
@@ -286,8 +286,8 @@ void TTolvaneFtp::IpFtpClientFtpStatus(TObject *, TIpFtpStatusCode StatusCode, c
         if (FOp == opLogin)
             FOp = opNone;
         setWindowTitle(QLatin1String(AppCaption) + QStringLiteral(" - ") + DisplayName(FClient->UserName()) +
-                       tr(" logged on to ") + DisplayName(FClient->Host()));
-        Report(tr("Logged on to %1 as %2.").arg(DisplayName(FClient->Host()), DisplayName(FClient->UserName())));
+                       tr(" logged on to ") + HostForPeople(FClient->Host(), DefaultPortOf(Encryption())));
+        Report(tr("Logged on to %1 as %2.").arg(HostForPeople(FClient->Host(), DefaultPortOf(Encryption())), DisplayName(FClient->UserName())));
         FStatus->ShowSecurity(SecurityText(*FClient));
         FLogPage->AddNote(FStatus->Security());
         break;

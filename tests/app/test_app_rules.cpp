@@ -107,3 +107,12 @@ TEST(RemoteNamesOnScreen, ControlBytesAndOverridesAreEscapedInvalidUtf8Replaced)
     EXPECT_TRUE(Bad.startsWith(QLatin1String("bad")));
     EXPECT_TRUE(Bad.endsWith(QLatin1String("name")));
 }
+
+TEST(HostsOnScreen, IpV6LiteralsGetBracketsAndAPortOthersStayAsTyped)
+{
+    const std::pair<const char *, const char *> Cases[] = {
+        {"::1", "[::1]:21"},           {"[::1]", "[::1]:21"},       {"[fd00::2]:2121", "[fd00::2]:2121"},
+        {"127.0.0.1", "127.0.0.1"},    {"host:990", "host:990"},    {"[::1]:99999", "[::1]:99999"}};
+    for (const auto &[Typed, Shown] : Cases)
+        EXPECT_EQ(HostForPeople(Typed, 21).toStdString(), Shown) << Typed;
+}
