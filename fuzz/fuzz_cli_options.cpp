@@ -5,7 +5,8 @@
 // password when it starts with 'P', else the environment has none.
 // Checks: nothing raises; a refusal always comes with a reason; an
 // accepted command line (other than --help) has ports 1..65535 (the
-// defaults 21 and 1080 included), a host without ':', a restart offset of
+// defaults 21 and 1080 included), a host without ':' unless it is an IPv6
+// literal (never with its brackets), a restart offset of
 // -1 or more, proxy credentials of at most 255 bytes, and proxy settings
 // only when a proxy was named; a split host and port put back together
 // split the same way.
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "base/IpAddress.h"
 #include "tools/cli_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
@@ -49,9 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         FUZZ_CHECK(!Error.empty(), "refused without a reason");
     } else if (!O.Help) { // --help ends the checking: nothing else is used then
         FUZZ_CHECK(O.Port >= 1, "port 0 accepted");
-        FUZZ_CHECK(O.Host.find(':') == std::string::npos, "host '%s' holds ':'", O.Host.c_str());
+        FUZZ_CHECK(O.Host.find_first_of("[]") == std::string::npos &&
+                       (O.Host.find(':') == std::string::npos || IpIsNumericHost(O.Host)),
+                   "host '%s' holds ':' or brackets", O.Host.c_str());
         FUZZ_CHECK(O.RestartAt >= -1, "restart offset %lld", (long long)O.RestartAt);
-        FUZZ_CHECK(O.Operation <= coQuote && O.Mode <= cmRestart && O.SocksVersion <= svSocks5, "enum out of range");
+        FUZZ_CHECK(O.Operation <= coRemoveDir && O.Mode <= cmRestart && O.SocksVersion <= svSocks5, "enum out of range");
         if (O.UseSocks) {
             FUZZ_CHECK(O.SocksPort >= 1 && !O.SocksHost.empty(), "proxy %s:%u", O.SocksHost.c_str(), O.SocksPort);
             FUZZ_CHECK(O.SocksUser.size() <= 255 && O.SocksPassword.size() <= 255, "proxy credentials too long");
@@ -67,12 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         uint16_t Port = 0;
         if (!SplitHostPort(A, 1080, Host, Port))
             continue;
-        FUZZ_CHECK(!Host.empty() && Host.find(':') == std::string::npos && Port >= 1, "split '%s' into '%s' %u",
-                   A.c_str(), Host.c_str(), Port);
+        const bool V6 = Host.find(':') != std::string::npos;
+        FUZZ_CHECK(!Host.empty() && Host.find_first_of("[]") == std::string::npos && (!V6 || IpIsNumericHost(Host)) &&
+                       Port >= 1,
+                   "split '%s' into '%s' %u", A.c_str(), Host.c_str(), Port);
         std::string Host2;
         uint16_t Port2 = 0;
-        FUZZ_CHECK(SplitHostPort(Host + ":" + std::to_string(Port), 21, Host2, Port2) && Host2 == Host &&
-                       Port2 == Port,
+        FUZZ_CHECK(SplitHostPort(IpHostPortText(Host, Port), 21, Host2, Port2) && Host2 == Host && Port2 == Port,
                    "host and port do not split back");
     }
     FUZZ_CHECK(!CliUsageText().empty(), "no usage text");
