@@ -188,8 +188,9 @@ TEST_P(SocksProxyTest, LogsInListsUploadsAndDownloadsThroughTheProxy)
     S.Client.SocksServer()->SetRemoteLookup(C.Names);
     Server->Put("hello.txt", "hello through a proxy\r\n");
     ASSERT_TRUE(S.Login(*Server, C.Names ? "localhost" : "127.0.0.1")) << Proxy.Log();
-    if (C.Names)
+    if (C.Names) {
         EXPECT_EQ(S.Client.FindSocket(S.Client.ControlSocket(), true)->DestName(), "localhost");
+    }
 
     S.Events.clear();
     S.Client.ListDir("", true);
